@@ -1,0 +1,55 @@
+// idtables.h - the publication pass: DoReplication and the operations it
+// uses (the note list built from the modified-note table, note processing,
+// rename and move documents, item change tests, the processed stamp).
+//
+// A pass owns its VRD_THREAD_DATA, both database handles, the table, the
+// filter and the note list for its own duration only.
+#ifndef ZELREP_IDTABLES_H
+#define ZELREP_IDTABLES_H
+
+#include "global.h"
+
+class CConfig;
+class CEntityArray;
+class CFilter;
+
+#define LAST_PROCESSED_ITEM "$ZELREPLastProcessedTime"
+
+typedef struct {
+    DBHANDLE hInputDB;
+    DBHANDLE hOutputDB;
+    CFilter* pFilter;
+    int32_t entriesFound;
+    int32_t notesUpdated;
+    char outputPath[256];
+    int loopDetect;
+    char loopDetectID[256];
+    TIMEDATE since;
+    int isDirectory;
+    uint32_t dnFormat;
+    int migration;
+    char statusLine[64];
+    CEntityArray* noteList;
+    int32_t traceLevel;
+    int checkAttrs;
+    int writeTimeStamps;
+    CConfig* config;
+} VRD_THREAD_DATA;
+
+STATUS DoReplication(CConfig* config, char* inputDB, char* outputPath, int* entriesFound,
+                     int* notesUpdated, int incremental);
+STATUS ListNotes(void* context, DWORD noteID);
+void FreeArrayEntries(CEntityArray* list);
+STATUS ChangeDBTitle(DBHANDLE hDB);
+int IsItemChanged(NOTEHANDLE hNote, char* itemName, TIMEDATE* time, long traceLevel);
+int GetZELREPLastProcessedTime(NOTEHANDLE hNote, TIMEDATE* time, long traceLevel);
+int SetZELREPLastProcessedTime(NOTEHANDLE hNote, long traceLevel);
+
+STATUS ProcessNotes(VRD_THREAD_DATA* data);
+
+int GetDNComponents(NOTEHANDLE hNote, char* fullDN, char* containers, char* first);
+WORD GetNotesDN(NOTEHANDLE hNote, WORD dnFormat, char* out, WORD size);
+STATUS OutputRenameMoveEvent(NOTEHANDLE hNote, VRD_THREAD_DATA* data, char* className,
+                             char* unidText, UNIVERSALNOTEID unid);
+
+#endif

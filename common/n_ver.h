@@ -1,0 +1,11 @@
+// n_ver.h - the version texts of the program. Both are marker texts that
+// can be found in the binary (strings zelrep | grep VeRsIoN).
+#ifndef ZELREP_N_VER_H
+#define ZELREP_N_VER_H
+
+#define ZELREP_VERSION "2.1.1"
+
+extern const char VeRsIoN[];
+extern const char CoPyRiGhT[];
+
+#endif

@@ -1,0 +1,34 @@
+/* mq.h - message queues between the processes of one data directory. */
+#ifndef NOTESRT_MQ_H
+#define NOTESRT_MQ_H
+
+#include "global.h"
+
+#define MQ_MAX_MSGSIZE (MAXONESEGSIZE_MQ - 0x50)
+#define MAXONESEGSIZE_MQ 0xFFFF
+#define MQ_OPEN_CREATE 0x00000001
+#define MQ_WAIT_FOR_MSG 0x00000001
+#define MQ_HIGHPRIORITY 0
+#define MQ_LOWPRIORITY 0xFFFF
+#define NOPRIORITY 0xFFFF
+#define TASK_QUEUE_PREFIX "MQ$"
+
+NRT_EXTERN_C_BEGIN
+
+/* ERR_DUPLICATE_MQ when a live process holds the name. */
+STATUS LNPUBLIC MQCreate(const char* queueName, WORD quota, DWORD options);
+STATUS LNPUBLIC MQOpen(const char* queueName, DWORD options, MQHANDLE* retQueue);
+STATUS LNPUBLIC MQClose(MQHANDLE queue, DWORD options);
+STATUS LNPUBLIC MQPut(MQHANDLE queue, WORD priority, const char* buffer, WORD length,
+                      DWORD options);
+/* Waits up to timeout milliseconds when timeout is nonzero (forever with
+ * MQ_WAIT_FOR_MSG and 0); a message longer than bufferLength is dropped
+ * with ERR_MQ_BFR_TOO_SMALL; once the queue quits, ERR_MQ_QUITTING. */
+STATUS LNPUBLIC MQGet(MQHANDLE queue, char* buffer, WORD bufferLength, DWORD options,
+                      DWORD timeout, WORD* retMsgLength);
+void LNPUBLIC MQPutQuitMsg(MQHANDLE queue);
+BOOL LNPUBLIC MQIsQuitPending(MQHANDLE queue);
+
+NRT_EXTERN_C_END
+
+#endif

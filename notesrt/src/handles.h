@@ -1,0 +1,65 @@
+// handles.h - the registry behind every handle the runtime gives out.
+//
+// A handle is a small nonzero number that maps to one object owned by the
+// runtime. One counter serves every kind, so a handle of one kind is never
+// taken for an object of another: looking it up in the wrong table fails.
+// Tables are safe to use from several threads.
+#ifndef NOTESRT_SRC_HANDLES_H
+#define NOTESRT_SRC_HANDLES_H
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <utility>
+
+namespace nrt {
+
+uint32_t NextHandleValue();
+
+template <typename T>
+class HandleTable {
+public:
+    uint32_t Add(std::unique_ptr<T> object) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        uint32_t handle = NextHandleValue();
+        objects_.emplace(handle, std::move(object));
+        return handle;
+    }
+
+    // The object stays owned by the table; null for an unknown handle.
+    T* Get(uint32_t handle) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = objects_.find(handle);
+        return it == objects_.end() ? nullptr : it->second.get();
+    }
+
+    // Hands the object back to the caller; null for an unknown handle.
+    std::unique_ptr<T> Remove(uint32_t handle) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = objects_.find(handle);
+        if (it == objects_.end()) return nullptr;
+        std::unique_ptr<T> object = std::move(it->second);
+        objects_.erase(it);
+        return object;
+    }
+
+    size_t Count() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return objects_.size();
+    }
+
+    template <typename Fn>
+    void ForEach(Fn fn) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto& entry : objects_) fn(entry.first, *entry.second);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::unordered_map<uint32_t, std::unique_ptr<T>> objects_;
+};
+
+}  // namespace nrt
+
+#endif

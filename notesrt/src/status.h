@@ -1,0 +1,29 @@
+// status.h - the one place where low-level failures become Notes statuses.
+//
+// Every SQLite result code and errno value that the runtime meets is turned
+// into a STATUS here, and the context (which call, which file, what the
+// library said) is kept for NRTLastErrorDetail, so that tools can say more
+// than the status's text.
+#ifndef NOTESRT_SRC_STATUS_H
+#define NOTESRT_SRC_STATUS_H
+
+#include <string>
+
+#include "global.h"
+
+namespace nrt {
+
+// SQLite primary or extended result code to a status; SQLITE_OK gives
+// NOERROR. context names the operation and file.
+STATUS StatusFromSqlite(int rc, const std::string& context, const char* message = nullptr);
+// errno value to a status.
+STATUS StatusFromErrno(int err, const std::string& context);
+// Records a failure the runtime detected itself; returns status.
+STATUS Fail(STATUS status, const std::string& context);
+void ClearLastError();
+// The text OSLoadString gives for the status, or null.
+const char* ErrorTextFor(STATUS status);
+
+}  // namespace nrt
+
+#endif

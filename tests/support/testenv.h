@@ -1,0 +1,55 @@
+// testenv.h - fixtures shared by the test binaries: a fresh data directory
+// per test, made under the system's temporary directory and removed after
+// the test, with the runtime pointed at it.
+#ifndef ZELREP_TESTS_TESTENV_H
+#define ZELREP_TESTS_TESTENV_H
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "nrt_env.h"
+
+namespace testenv {
+
+// Creates a unique empty directory and returns its path.
+inline std::string MakeTempDir(const char* tag) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zelrep-").string() + tag + "-XXXXXX";
+    std::string buffer = pattern;
+    if (mkdtemp(buffer.data()) == nullptr) return "";
+    return buffer;
+}
+
+inline void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace testenv
+
+// Base fixture: each test runs in its own data directory.
+class DataDirTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dataDir_ = testenv::MakeTempDir("test");
+        ASSERT_FALSE(dataDir_.empty());
+        ASSERT_EQ(0, NRTSetDataDirectory(dataDir_.c_str()));
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        if (!dataDir_.empty()) std::filesystem::remove_all(dataDir_, ignored);
+    }
+    std::string DataPath(const std::string& name) const { return dataDir_ + "/" + name; }
+
+    std::string dataDir_;
+};
+
+#endif
