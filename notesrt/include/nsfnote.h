@@ -90,7 +90,9 @@ BOOL LNPUBLIC NSFItemIsPresent(NOTEHANDLE hNote, const char* itemName, WORD name
 WORD LNPUBLIC NSFItemGetText(NOTEHANDLE hNote, const char* itemName, char* buffer,
                              WORD bufferLength);
 WORD LNPUBLIC NSFItemGetTextListEntries(NOTEHANDLE hNote, const char* itemName);
-/* Copies at most bufferLength characters, no NUL; returns that count. */
+/* Copies at most bufferLength characters and a NUL after them (pass the
+ * buffer's size less one); returns the count copied. A TEXT item is a
+ * one-entry list, an empty TEXT item a list without entries. */
 WORD LNPUBLIC NSFItemGetTextListEntry(NOTEHANDLE hNote, const char* itemName,
                                       WORD entryPos, char* buffer, WORD bufferLength);
 BOOL LNPUBLIC NSFItemGetNumber(NOTEHANDLE hNote, const char* itemName, NUMBER* retNumber);
