@@ -1,5 +1,364 @@
-// idtables.cpp - the publication pass.
+// idtables.cpp - the publication pass (DoReplication) and its small
+// operations: the note list built from the modified-note table, the output
+// database's title, item change tests and the processed stamp.
+//
+// A pass owns its VRD_THREAD_DATA, both database handles, the modified-note
+// table, the filter and the note list for its own duration and releases
+// them at every end. The filter text's memory block stays the CConfig's.
+// The stored last-replication time moves only to a time up to which every
+// change has been listed, so no committed change is ever skipped.
 #include "idtables.h"
 
-// Placeholder until the publication engine lands: publishes nothing.
-STATUS DoReplication(CConfig*, char*, char*, int*, int*, int) { return NOERROR; }
+#include <new>
+#include <stdio.h>
+#include <string.h>
+
+#include "config.h"
+#include "entarray.h"
+#include "filter.h"
+#include "idtable.h"
+#include "noteinfo.h"
+#include "nsfdb.h"
+#include "nsfnote.h"
+#include "osmem.h"
+#include "osmisc.h"
+#include "ostime.h"
+#include "passlog.h"
+
+namespace {
+
+const char kTitlePattern[] = "Filtered %s Updates";
+
+// Everything a pass holds, so that one clean-up releases whatever is held
+// at any end of the pass.
+struct PassResources {
+    VRD_THREAD_DATA data;
+    char inputPath[CFG_TEXT_SIZE];
+    TIMEDATE since;
+    TIMEDATE until;
+    DHANDLE hTable;
+    void* lockedTable;
+    MEMHANDLE hFilterText;
+    char* filterText;
+};
+
+TIMEDATE Wildcard() {
+    TIMEDATE value;
+    TimeConstant(TIMEDATE_WILDCARD, &value);
+    return value;
+}
+
+void CopyText(char* out, size_t size, const char* text) {
+    snprintf(out, size, "%s", text);
+}
+
+void FillFromConfig(VRD_THREAD_DATA* data, CConfig* config, char* outputPath, int incremental) {
+    char text[CFG_TEXT_SIZE];
+    memset(data, 0, sizeof(*data));
+    data->migration = incremental == 0 ? 1 : 0;
+    data->since = Wildcard();
+    CopyText(data->outputPath, sizeof(data->outputPath), outputPath != 0 ? outputPath : "");
+    data->config = config;
+    data->isDirectory = config->IsDirectory();
+    data->loopDetect = config->DoLoopDetect();
+    data->traceLevel = (int32_t)config->Tracing();
+    data->checkAttrs = config->CheckAttrs();
+    data->writeTimeStamps = config->WriteTimeStamps();
+    data->dnFormat = (uint32_t)config->DNFormat();
+    text[0] = '\0';
+    config->GetLoopDetectID(text);
+    CopyText(data->loopDetectID, sizeof(data->loopDetectID), text);
+    text[0] = '\0';
+    config->GetStatusLine(text);
+    CopyText(data->statusLine, sizeof(data->statusLine), text);
+}
+
+// The since-time of the pass; an incremental pass stores it back at once.
+TIMEDATE PassSinceTime(CConfig* config, int incremental) {
+    if (!incremental) return Wildcard();
+    TIMEDATE since;
+    memset(&since, 0, sizeof(since));
+    config->GetLastReplicationTimeStamp(&since);
+    config->SetLastReplicationTimeStamp(&since);
+    return since;
+}
+
+STATUS OpenInput(PassResources* pass) {
+    VRD_THREAD_DATA* data = &pass->data;
+    TIMEDATE dataModified, nonDataModified;
+    STATUS status = NSFDbOpenExtended(pass->inputPath, DBOPEN_WITH_SCAN_LOCK, NULLHANDLE,
+                                      data->migration ? 0 : &pass->since, &data->hInputDB,
+                                      &dataModified, &nonDataModified);
+    if (status == NOERROR) return NOERROR;
+    data->hInputDB = NULLHANDLE;
+    if (!data->migration && ERR(status) == ERR_NO_MODIFIED_NOTES) {
+        char sinceText[NOTEINFO_TEXT_SIZE];
+        GetTimeDateString(&pass->since, sinceText);
+        PassLog(data->traceLevel, TRACE_NORMAL, "\n%s: %s hasn't been modified since %s",
+                data->statusLine, pass->inputPath, sinceText);
+    }
+    return status;
+}
+
+// Opens the output database, creating it from the input database's views
+// when it is missing; a created database gets its "Filtered" title.
+STATUS OpenOutput(PassResources* pass) {
+    VRD_THREAD_DATA* data = &pass->data;
+    char outputDB[CFG_TEXT_SIZE];
+    outputDB[0] = '\0';
+    data->config->GetOutputDB(outputDB);
+    if (NSFDbOpen(outputDB, &data->hOutputDB) == NOERROR) return NOERROR;
+
+    DBHANDLE hCreated = NULLHANDLE;
+    STATUS status =
+        NSFDbCreateAndCopy(pass->inputPath, outputDB, NOTE_CLASS_VIEW, 0, 0, &hCreated);
+    if (status != NOERROR) {
+        data->hOutputDB = NULLHANDLE;
+        PassLog(data->traceLevel, 0, "%s:  Fatal Error:  Unable to create output DB",
+                data->statusLine);
+        return status;
+    }
+    NSFDbClose(hCreated);
+    status = NSFDbOpen(outputDB, &data->hOutputDB);
+    if (status != NOERROR) {
+        data->hOutputDB = NULLHANDLE;
+        PassLog(data->traceLevel, 0, "%s:  Fatal Error:  Unable to open output DB",
+                data->statusLine);
+        return status;
+    }
+    ChangeDBTitle(data->hOutputDB);
+    return NOERROR;
+}
+
+// Takes the modified-note table. When nothing changed, the stored time
+// moves to the until-time that the table's snapshot gave: a change stamped
+// earlier but committed later is then still listed by the next pass.
+STATUS TakeModifiedNoteTable(PassResources* pass) {
+    VRD_THREAD_DATA* data = &pass->data;
+    OSCurrentTIMEDATE(&pass->until);
+    STATUS status = NSFDbGetModifiedNoteTable(data->hInputDB, NOTE_CLASS_DOCUMENT, pass->since,
+                                              &pass->until, &pass->hTable);
+    if (ERR(status) == ERR_NO_MODIFIED_NOTES) {
+        pass->hTable = NULLHANDLE;
+        PassLog(data->traceLevel, TRACE_NORMAL, "%s: No modified notes exist in %s\n",
+                data->statusLine, pass->inputPath);
+        data->config->SetLastReplicationTimeStamp(&pass->until);
+        return status;
+    }
+    if (status != NOERROR || pass->hTable == NULLHANDLE) {
+        if (status == NOERROR) pass->hTable = NULLHANDLE;
+        PassLog(data->traceLevel, 0, "%s: %s: Unable to obtain ModifiedNoteTable\n",
+                data->statusLine, pass->inputPath);
+        return status != NOERROR ? status : (STATUS)ERR_INVALID_HANDLE;
+    }
+    return NOERROR;
+}
+
+STATUS PrepareTable(PassResources* pass) {
+    VRD_THREAD_DATA* data = &pass->data;
+    pass->lockedTable = OSLockObject(pass->hTable);
+    if (pass->lockedTable == 0) {
+        PassLog(data->traceLevel, 0, "%s: %s: Unable to OSLock idtable_handle\n",
+                data->statusLine, pass->inputPath);
+        return ERR_INVALID_HANDLE;
+    }
+    if (IDTableFlags(pass->lockedTable) == IDTABLE_MODIFIED)
+        IDTableSetFlags(pass->lockedTable, 0);
+    data->entriesFound = (int32_t)IDEntries(pass->hTable);
+    data->notesUpdated = 0;
+    PassLog(data->traceLevel, TRACE_VERBOSE,
+            "%s: Number of Entries in ID Table = %lu will be listed.\n", data->statusLine,
+            (unsigned long)data->entriesFound);
+    TIMEDATE now;
+    OSCurrentTIMEDATE(&now);
+    IDTableSetTime(pass->lockedTable, now);
+    OSUnlockObject(pass->hTable);
+    pass->lockedTable = 0;
+    return NOERROR;
+}
+
+// Builds the filter from the configuration's text; a filter without
+// classes suspends the instance until its configuration is mended.
+STATUS BuildFilter(PassResources* pass) {
+    VRD_THREAD_DATA* data = &pass->data;
+    unsigned long handle = 0;
+    data->config->GetPubFilter(&handle);
+    pass->hFilterText = (MEMHANDLE)handle;
+    if (pass->hFilterText != NULLMEMHANDLE)
+        pass->filterText = (char*)OSMemoryLock(pass->hFilterText);
+    data->pFilter = new (std::nothrow) CFilter(pass->filterText);
+    if (data->pFilter == 0) return ERR_MEMORY;
+    if (data->pFilter->ObjCount() == 0) {
+        PassLog(data->traceLevel, 0,
+                "%s: Publication Filter contains no Objects.  Suspending ZELREP",
+                data->statusLine);
+        data->config->SetState(STATE_WAITING, 0);
+        return ERR_NOT_FOUND;
+    }
+    return NOERROR;
+}
+
+// Lists, sorts, processes and frees the entries of the table.
+STATUS PublishTable(PassResources* pass) {
+    VRD_THREAD_DATA* data = &pass->data;
+    data->noteList = new (std::nothrow) CEntityArray();
+    if (data->noteList == 0) return ERR_MEMORY;
+    data->since = pass->since;
+    IDEnumerate(pass->hTable, ListNotes, data);
+    data->noteList->QSort();
+    ProcessNotes(data);
+    FreeArrayEntries(data->noteList);
+    delete data->noteList;
+    data->noteList = 0;
+    return NOERROR;
+}
+
+void StoreUntilTime(PassResources* pass) {
+    VRD_THREAD_DATA* data = &pass->data;
+    data->since = Wildcard();
+    data->config->SetLastReplicationTimeStamp(&pass->until);
+    char stored[CFG_TEXT_SIZE];
+    stored[0] = '\0';
+    data->config->GetLastReplicationTimeStampStr(stored);
+    PassLog(data->traceLevel, TRACE_NORMAL, "%s: %s last modified time/date = %s\n",
+            data->statusLine, pass->inputPath, stored);
+}
+
+// Releases whatever the pass still holds; a failing close of the input
+// database replaces the pass's status.
+STATUS ReleasePass(PassResources* pass, STATUS status) {
+    VRD_THREAD_DATA* data = &pass->data;
+    if (pass->filterText != 0) OSMemoryUnlock(pass->hFilterText);
+    delete data->pFilter;
+    data->pFilter = 0;
+    if (pass->lockedTable != 0) OSUnlockObject(pass->hTable);
+    if (pass->hTable != NULLHANDLE) IDDestroyTable(pass->hTable);
+    if (data->hOutputDB != NULLHANDLE) {
+        STATUS closed = NSFDbClose(data->hOutputDB);
+        if (status == NOERROR) status = closed;
+    }
+    if (data->hInputDB != NULLHANDLE) {
+        STATUS closed = NSFDbClose(data->hInputDB);
+        if (closed != NOERROR) status = closed;
+    }
+    return status;
+}
+
+STATUS RunPass(PassResources* pass, int* entriesFound, int* notesUpdated) {
+    STATUS status = OpenInput(pass);
+    if (status == NOERROR) status = OpenOutput(pass);
+    if (status == NOERROR) status = TakeModifiedNoteTable(pass);
+    if (status == NOERROR) status = PrepareTable(pass);
+    if (status == NOERROR) status = BuildFilter(pass);
+    if (status == NOERROR) status = PublishTable(pass);
+    if (status != NOERROR) return status;
+    if (entriesFound != 0) *entriesFound = pass->data.entriesFound;
+    if (notesUpdated != 0) *notesUpdated = pass->data.notesUpdated;
+    StoreUntilTime(pass);
+    return NOERROR;
+}
+
+void LogErrorText(const char* itemName, STATUS status, long traceLevel) {
+    if (traceLevel < TRACE_VERBOSE) return;
+    char errorText[256];
+    WORD length = OSLoadString(NULLHANDLE, ERR(status), errorText, sizeof(errorText) - 1);
+    errorText[length < sizeof(errorText) ? length : sizeof(errorText) - 1] = '\0';
+    PassLog(traceLevel, TRACE_VERBOSE, "ZelRep: Failed to get Modified time for %s.  Error: %s\n",
+            itemName, errorText);
+}
+
+}  // namespace
+
+STATUS DoReplication(CConfig* config, char* inputDB, char* outputPath, int* entriesFound,
+                     int* notesUpdated, int incremental) {
+    if (config == 0 || inputDB == 0) return ERR_BAD_PARAM;
+    PassResources pass;
+    memset(&pass, 0, sizeof(pass));
+    FillFromConfig(&pass.data, config, outputPath, incremental);
+    CopyText(pass.inputPath, sizeof(pass.inputPath), inputDB);
+    pass.since = PassSinceTime(config, incremental);
+    STATUS status = RunPass(&pass, entriesFound, notesUpdated);
+    return ReleasePass(&pass, status);
+}
+
+STATUS ListNotes(void* context, DWORD noteID) {
+    VRD_THREAD_DATA* data = (VRD_THREAD_DATA*)context;
+    if (data == 0 || data->noteList == 0) return NOERROR;
+    CNoteInfo* info = new (std::nothrow) CNoteInfo(data->hInputDB, noteID);
+    if (info == 0) return NOERROR;
+
+    char modified[NOTEINFO_TEXT_SIZE];
+    char military[NOTEINFO_TEXT_SIZE];
+    char key[ENTITY_NAME_SIZE];
+    info->ModifiedAsStr(modified);
+    info->ConvertTimeDateStringToMilitary(modified, military);
+    NOTEEVENT event = info->EventType(data->since);
+    snprintf(key, sizeof(key), "%s:%d", military, (int)event);
+    info->SetEntityName(key);
+
+    int held = data->noteList->Count();
+    if (data->migration && event != EVENT_ADD) {
+        delete info;
+        return NOERROR;
+    }
+    data->noteList->Add(info);
+    if (data->noteList->Count() == held) delete info;  // the list could not grow
+    return NOERROR;
+}
+
+void FreeArrayEntries(CEntityArray* list) {
+    if (list == 0) return;
+    for (long index = 0; index < list->Count(); ++index)
+        delete (CNoteInfo*)list->Get(index);
+}
+
+STATUS ChangeDBTitle(DBHANDLE hDB) {
+    char info[NSF_INFO_SIZE];
+    memset(info, 0, sizeof(info));
+    STATUS status = NSFDbInfoGet(hDB, info);
+    if (status != NOERROR) return status;
+    char title[NSF_INFO_SIZE];
+    title[0] = '\0';
+    NSFDbInfoParse(info, INFOPARSE_TITLE, title, sizeof(title) - 1);
+    char newTitle[NSF_INFO_SIZE];
+    snprintf(newTitle, sizeof(newTitle), kTitlePattern, title);
+    NSFDbInfoModify(info, INFOPARSE_TITLE, newTitle);
+    return NSFDbInfoSet(hDB, info);
+}
+
+int IsItemChanged(NOTEHANDLE hNote, char* itemName, TIMEDATE* time, long traceLevel) {
+    if (itemName == 0 || time == 0) return 0;
+    TIMEDATE modified;
+    memset(&modified, 0, sizeof(modified));
+    STATUS status = NSFItemGetModifiedTime(hNote, itemName, MAXWORD, 0, &modified);
+    if (status != NOERROR) {
+        LogErrorText(itemName, status, traceLevel);
+        return 0;
+    }
+    int order = TimeDateCompare(&modified, time);
+    if (traceLevel >= TRACE_VERBOSE) {
+        char modifiedText[NOTEINFO_TEXT_SIZE], savedText[NOTEINFO_TEXT_SIZE];
+        GetTimeDateString(&modified, modifiedText);
+        GetTimeDateString(time, savedText);
+        PassLog(traceLevel, TRACE_VERBOSE, "ZelRep: %s Last Modified Time/Date = %s\n", itemName,
+                modifiedText);
+        PassLog(traceLevel, TRACE_VERBOSE, "ZelRep: Saved Timestamp = %s\n", savedText);
+    }
+    return order > 0 ? 1 : 0;
+}
+
+int GetZELREPLastProcessedTime(NOTEHANDLE hNote, TIMEDATE* time, long) {
+    if (time == 0) return 0;
+    if (NSFItemInfo(hNote, LAST_PROCESSED_ITEM, (WORD)strlen(LAST_PROCESSED_ITEM), 0, 0, 0, 0) !=
+        NOERROR)
+        return 0;
+    memset(time, 0, sizeof(*time));
+    NSFItemGetModifiedTime(hNote, LAST_PROCESSED_ITEM, (WORD)strlen(LAST_PROCESSED_ITEM), 0, time);
+    return (time->Innards[0] != 0 || time->Innards[1] != 0) ? 1 : 0;
+}
+
+int SetZELREPLastProcessedTime(NOTEHANDLE hNote, long) {
+    TIMEDATE now;
+    OSCurrentTIMEDATE(&now);
+    return NSFItemSetTime(hNote, LAST_PROCESSED_ITEM, &now) == NOERROR ? 1 : 0;
+}
