@@ -24,6 +24,8 @@ public:
     // null.
     int SetEntityName(char* name);
     int IsValid() const { return m_bValid; }
+    // The name as held: the empty text while the entity has none.
+    const char* Name() const { return m_szName; }
 
 protected:
     char m_szName[ENTITY_NAME_SIZE];
