@@ -5,16 +5,19 @@
 
 #include "global.h"
 
-typedef int(LNCALLBACK* NOTESMAINPROC)(int argc, char* argv[]);
+/* The program's entry as registered with NotesSDKMAINInit. */
+typedef STATUS(LNCALLBACK* NOTESMAINPROC)(int argc, char* argv[]);
 
 NRT_EXTERN_C_BEGIN
 
-/* An argument "=file.ini" names the settings file; "--data DIR" is not
- * taken here (the data directory comes from NOTES_DATA_DIR or the current
- * directory). */
+/* The data directory: the Directory setting of a settings file named by an
+ * argument "=file.ini", else NOTES_DATA_DIR, else the current directory.
+ * ERR_NOEXIST when the file or the directory does not exist. */
 STATUS LNPUBLIC NotesInitExtended(int argc, char* argv[]);
 void LNPUBLIC NotesTerm(void);
 
+/* Gives the program's arguments without the "=file.ini" ones; they stay
+ * valid until NotesSDKMAINCommandLineEnd. */
 STATUS LNPUBLIC NotesSDKMAINCommandLineBegin(int argc, char* argv[], int* retArgc,
                                              char*** retArgv);
 STATUS LNPUBLIC NotesSDKMAINInit(NOTESMAINPROC mainProc, int argc, char* argv[],

@@ -1,0 +1,185 @@
+// addin.cpp - the add-in services of a task: the stop request, the
+// schedule timers and the default status line.
+//
+// The stop request is raised by SIGTERM or SIGINT (handlers installed by
+// AddInSDKInit) and read by AddInIdle. The timers count from the moment the
+// services started; NRTAdvanceAddInClock lets tests move them forward.
+#include "addinrt.h"
+
+#include <sched.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdarg>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+#include "addin.h"
+#include "conslog.h"
+#include "handles.h"
+#include "nrt_server.h"
+#include "statusline.h"
+
+namespace nrt {
+namespace {
+
+constexpr size_t kMaxDefaultTaskName = 20;
+constexpr int64_t kSecondsPerDay = 86400;
+constexpr int64_t kDayStartsAtGmt = 2 * 3600;  // AddInDayHasElapsed turns at 02:00 GMT
+
+volatile sig_atomic_t g_stop = 0;
+
+void OnStopSignal(int) { g_stop = 1; }
+
+struct AddInState {
+    std::mutex mutex;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    int64_t advanced_ms = 0;
+    int64_t last_elapsed_true_ms = 0;
+    bool day_checked = false;
+    int64_t last_day = 0;
+    HMODULE module = 0;
+    HANDLE default_line = 0;
+};
+
+AddInState& State() {
+    static AddInState state;
+    return state;
+}
+
+// Caller holds the mutex.
+int64_t ElapsedMs(const AddInState& state) {
+    auto real = std::chrono::steady_clock::now() - state.start;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(real).count() + state.advanced_ms;
+}
+
+// Caller holds the mutex. Days counted from 02:00 GMT.
+int64_t ServerDay(const AddInState& state) {
+    int64_t now = int64_t(std::time(nullptr)) + state.advanced_ms / 1000;
+    return (now - kDayStartsAtGmt) / kSecondsPerDay;
+}
+
+void InstallStopHandlers() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof(action));
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    // Interrupted reads and writes go on; waits (poll) return early, so a
+    // task blocked on its queue notices the request at once.
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+std::string DefaultTaskName(const char* programPath) {
+    std::string path = programPath ? programPath : "";
+    size_t slash = path.find_last_of('/');
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    return base.substr(0, kMaxDefaultTaskName);
+}
+
+}  // namespace
+
+void StartAddInServices(const char* programPath) {
+    InstallStopHandlers();
+    AddInState& state = State();
+    HANDLE line = AddInCreateStatusLine(DefaultTaskName(programPath).c_str());
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.start = std::chrono::steady_clock::now();
+    state.last_elapsed_true_ms = 0;
+    state.day_checked = false;
+    if (state.module == 0) state.module = NextHandleValue();
+    state.default_line = line;
+}
+
+void StopAddInServices() {
+    DeleteAllStatusLines();
+    AddInState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.default_line = 0;
+}
+
+bool StopRequested() { return g_stop != 0; }
+
+HMODULE ModuleHandle() {
+    AddInState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (state.module == 0) state.module = NextHandleValue();
+    return state.module;
+}
+
+}  // namespace nrt
+
+extern "C" {
+
+BOOL LNPUBLIC AddInIdle(void) {
+    sched_yield();
+    return nrt::StopRequested() ? TRUE : FALSE;
+}
+
+BOOL LNPUBLIC AddInShouldTerminate(void) { return nrt::StopRequested() ? TRUE : FALSE; }
+
+BOOL LNPUBLIC AddInSecondsHaveElapsed(DWORD seconds) {
+    if (seconds == 0) return TRUE;
+    nrt::AddInState& state = nrt::State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    int64_t period = int64_t(seconds) * 1000;
+    int64_t due = (state.last_elapsed_true_ms / period + 1) * period;
+    int64_t elapsed = nrt::ElapsedMs(state);
+    if (elapsed < due) return FALSE;
+    state.last_elapsed_true_ms = elapsed;
+    return TRUE;
+}
+
+BOOL LNPUBLIC AddInDayHasElapsed(void) {
+    nrt::AddInState& state = nrt::State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    int64_t day = nrt::ServerDay(state);
+    if (state.day_checked && day <= state.last_day) return FALSE;
+    state.day_checked = true;
+    state.last_day = day;
+    return TRUE;
+}
+
+void LNPUBLIC AddInQueryDefaults(HMODULE* rethModule, HANDLE* rethStatusLine) {
+    HMODULE module = nrt::ModuleHandle();
+    nrt::AddInState& state = nrt::State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (rethModule) *rethModule = module;
+    if (rethStatusLine) *rethStatusLine = state.default_line;
+}
+
+void LNPUBLIC AddInSetDefaults(HMODULE hModule, HANDLE hStatusLine) {
+    nrt::AddInState& state = nrt::State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (hModule != 0) state.module = hModule;
+    state.default_line = hStatusLine;
+}
+
+void LNPUBLIC AddInSetStatusText(const char* format, ...) {
+    HANDLE line;
+    {
+        nrt::AddInState& state = nrt::State();
+        std::lock_guard<std::mutex> lock(state.mutex);
+        line = state.default_line;
+    }
+    if (line == 0) return;
+    va_list args;
+    va_start(args, format);
+    std::string text = nrt::FormatBounded(format, args);
+    va_end(args);
+    AddInSetStatusLine(line, "%s", text.c_str());
+}
+
+void LNPUBLIC NRTAdvanceAddInClock(DWORD milliseconds) {
+    nrt::AddInState& state = nrt::State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.advanced_ms += milliseconds;
+}
+
+void LNPUBLIC NRTRequestStop(BOOL stop) { nrt::g_stop = stop ? 1 : 0; }
+
+}  // extern "C"

@@ -1,0 +1,148 @@
+// conslog.cpp - AddInLogMessageText and the log sink for tests.
+//
+// A message becomes one block of stamped lines, written with a single
+// write() to standard output and a single O_APPEND write() to
+// DATA/console.log, so messages of concurrent tasks never interleave.
+#include "conslog.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+#include "addin.h"
+#include "env.h"
+#include "nrt_server.h"
+#include "osmisc.h"
+
+namespace nrt {
+namespace {
+
+struct Sink {
+    std::mutex mutex;
+    NRTLOGSINK callback = nullptr;
+    void* context = nullptr;
+    DWORD flags = 0;
+};
+
+Sink& LogSink() {
+    static Sink sink;
+    return sink;
+}
+
+// Writes all of data; false on failure.
+bool WriteAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+void AppendToConsoleLog(const std::string& block) {
+    static bool reported = false;
+    std::string path = DataDirectory() + "/console.log";
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    bool written = fd >= 0 && WriteAll(fd, block);
+    if (fd >= 0) close(fd);
+    if (!written && !reported) {
+        reported = true;
+        std::fprintf(stderr, "notesrt: cannot append to %s: %s\n", path.c_str(), std::strerror(errno));
+    }
+}
+
+// Newlines (and carriage returns) at both ends are dropped.
+std::string TrimNewlines(const std::string& text) {
+    size_t begin = text.find_first_not_of("\r\n");
+    if (begin == std::string::npos) return "";
+    size_t end = text.find_last_not_of("\r\n");
+    return text.substr(begin, end - begin + 1);
+}
+
+char Printable(char c) {
+    unsigned char u = (unsigned char)c;
+    return (u < 0x20 && c != '\t') || u == 0x7F ? '?' : c;
+}
+
+}  // namespace
+
+std::string FormatBounded(const char* format, va_list args) {
+    if (format == nullptr) return "";
+    char buffer[kMaxFormattedText + 1];
+    int n = std::vsnprintf(buffer, sizeof(buffer), format, args);
+    if (n < 0) return "";
+    return std::string(buffer, size_t(n) < sizeof(buffer) ? size_t(n) : kMaxFormattedText);
+}
+
+std::string LocalTimeStamp() {
+    std::time_t now = std::time(nullptr);
+    std::tm local;
+    localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof(text), "%Y/%m/%d %H:%M:%S", &local);
+    return text;
+}
+
+std::string StampedLines(const std::string& text, const std::string& stamp) {
+    std::string body = TrimNewlines(text);
+    std::string block = stamp + "  ";
+    for (size_t i = 0; i < body.size(); ++i) {
+        if (body[i] == '\r' && i + 1 < body.size() && body[i + 1] == '\n') continue;
+        if (body[i] == '\n')
+            block += "\n" + stamp + "  ";
+        else
+            block += Printable(body[i]);
+    }
+    return block + "\n";
+}
+
+void LogText(const std::string& text) {
+    Sink& sink = LogSink();
+    {
+        std::lock_guard<std::mutex> lock(sink.mutex);
+        if (sink.callback != nullptr) sink.callback(sink.context, text.c_str());
+        if (sink.callback != nullptr && (sink.flags & NRT_LOGSINK_ONLY)) return;
+    }
+    std::string block = StampedLines(text, LocalTimeStamp());
+    std::fflush(stdout);  // keep order with anything the program printed itself
+    WriteAll(STDOUT_FILENO, block);
+    AppendToConsoleLog(block);
+}
+
+}  // namespace nrt
+
+extern "C" {
+
+void LNPUBLIC AddInLogMessageText(const char* format, STATUS status, ...) {
+    va_list args;
+    va_start(args, status);
+    std::string text = nrt::FormatBounded(format, args);
+    va_end(args);
+    if (status != NOERROR) {
+        char error[256];
+        OSLoadString(NULLHANDLE, ERR(status), error, sizeof(error) - 1);
+        if (error[0] == '\0') std::snprintf(error, sizeof(error), "Error 0x%04X", ERR(status));
+        text += ": ";
+        text += error;
+    }
+    nrt::LogText(text);
+}
+
+void LNPUBLIC NRTLogText(const char* text) { nrt::LogText(text ? text : ""); }
+
+void LNPUBLIC NRTSetLogSink(NRTLOGSINK sink, void* context, DWORD flags) {
+    nrt::Sink& target = nrt::LogSink();
+    std::lock_guard<std::mutex> lock(target.mutex);
+    target.callback = sink;
+    target.context = sink ? context : nullptr;
+    target.flags = sink ? flags : 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,297 @@
+// addin_test.cpp - the add-in services: log texts and lines, status lines,
+// the schedule timers, the stop request and the start-up calls.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "addin.h"
+#include "notesinit.h"
+#include "nrt_env.h"
+#include "nrt_server.h"
+#include "testenv.h"
+
+namespace {
+
+const char kStamp[] = R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d  )";
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// The console.log lines with their time stamps checked and removed.
+std::vector<std::string> LoggedLines(const std::string& path) {
+    std::vector<std::string> bodies;
+    std::regex stamped(std::string("^") + kStamp + "(.*)$");
+    for (const std::string& line : SplitLines(testenv::ReadFile(path))) {
+        std::smatch match;
+        EXPECT_TRUE(std::regex_match(line, match, stamped)) << line;
+        bodies.push_back(match.size() > 1 ? match[1].str() : line);
+    }
+    return bodies;
+}
+
+std::vector<std::string> LiveTaskNames() {
+    std::vector<std::string> names;
+    NRTEnumStatusLines(
+        [](void* context, const char* name, const char* text, DWORD) -> STATUS {
+            static_cast<std::vector<std::string>*>(context)->push_back(std::string(name) + "|" + text);
+            return NOERROR;
+        },
+        &names);
+    return names;
+}
+
+class AddInTest : public DataDirTest {
+protected:
+    void TearDown() override {
+        NRTRequestStop(FALSE);
+        AddInSDKTerm(NOERROR);
+        DataDirTest::TearDown();
+    }
+    void StartTask(const char* program) {
+        char* argv[] = {const_cast<char*>(program), nullptr};
+        ASSERT_EQ(NOERROR, AddInSDKInit(1, argv));
+    }
+};
+
+TEST_F(AddInTest, SinkGetsComposedTextWithStatusText) {
+    NRTLogCapture log;
+    AddInLogMessageText("%s:  count %d", NOERROR, "Orvane - A", 7);
+    AddInLogMessageText("%s: Error creating queue", ERR_DUPLICATE_MQ, "Orvane - A");
+    AddInLogMessageText("flagged", ERR_NO_SUCH_MQ | STS_DISPLAYED);
+    AddInLogMessageText("unknown", 0x3FFE);
+    ASSERT_EQ(4u, log.Texts().size());
+    EXPECT_EQ("Orvane - A:  count 7", log.Texts()[0]);
+    EXPECT_EQ("Orvane - A: Error creating queue: A message queue with that name already exists",
+              log.Texts()[1]);
+    EXPECT_EQ("flagged: No message queue with that name exists", log.Texts()[2]);
+    EXPECT_EQ("unknown: Error 0x3FFE", log.Texts()[3]);
+    // The quiet sink keeps the log file untouched.
+    EXPECT_FALSE(std::filesystem::exists(DataPath("console.log")));
+}
+
+TEST_F(AddInTest, LinesAreStampedAndSplitByTheLineRule) {
+    NRTLogCapture log(NRT_LOGSINK_ALSO_WRITE);
+    testing::internal::CaptureStdout();
+    AddInLogMessageText("plain", NOERROR);
+    AddInLogMessageText("\nHEAD\nUSAGE: x\n\tindented: y\n", NOERROR);
+    AddInLogMessageText("done\r\n", NOERROR);
+    AddInLogMessageText("", NOERROR);
+    AddInLogMessageText("bell\a and escape\x1b[2J", NOERROR);
+    std::string console = testing::internal::GetCapturedStdout();
+    std::vector<std::string> expected = {"plain", "HEAD", "USAGE: x", "\tindented: y", "done", "",
+                                         "bell? and escape?[2J"};
+    EXPECT_EQ(expected, LoggedLines(DataPath("console.log")));
+    EXPECT_EQ(testenv::ReadFile(DataPath("console.log")), console);
+    // The sink still sees the texts untouched.
+    EXPECT_EQ("\nHEAD\nUSAGE: x\n\tindented: y\n", log.Texts()[1]);
+}
+
+TEST_F(AddInTest, OverlongTextIsCutNotOverrun) {
+    NRTLogCapture log;
+    std::string huge(10000, 'h');
+    AddInLogMessageText("%s", ERR_MQ_TIMEOUT, huge.c_str());
+    ASSERT_EQ(1u, log.Texts().size());
+    EXPECT_EQ(std::string(4095, 'h') + ": Timed out waiting for a message", log.Texts()[0]);
+}
+
+TEST_F(AddInTest, ThreadsLoggingAtOnceNeverMixLines) {
+    testing::internal::CaptureStdout();
+    auto writer = [](char tag) {
+        for (int i = 0; i < 200; ++i)
+            AddInLogMessageText("%c %03d %s", NOERROR, tag, i, std::string(300, tag).c_str());
+    };
+    std::thread a(writer, 'a'), b(writer, 'b');
+    a.join();
+    b.join();
+    testing::internal::GetCapturedStdout();
+    std::vector<std::string> lines = LoggedLines(DataPath("console.log"));
+    ASSERT_EQ(400u, lines.size());
+    int next[2] = {0, 0};
+    for (const std::string& line : lines) {
+        int which = line[0] == 'a' ? 0 : 1;
+        char expected[16];
+        std::snprintf(expected, sizeof(expected), "%c %03d ", line[0], next[which]++);
+        EXPECT_EQ(expected + std::string(300, line[0]), line);
+    }
+}
+
+TEST_F(AddInTest, StatusLinesAreListedWhileTheyExist) {
+    HANDLE first = AddInCreateStatusLine("Orvane - B");
+    HANDLE second = AddInCreateStatusLine("Orvane - A");
+    AddInSetStatusLine(first, "Idle on %s", "names.nsf");
+    AddInSetStatusLine(second, "line\nbreak");
+    char text[64];
+    EXPECT_TRUE(NRTGetStatusLineText(first, text, sizeof(text)));
+    EXPECT_STREQ("Idle on names.nsf", text);
+    EXPECT_TRUE(NRTGetStatusLineText(first, text, 5));
+    EXPECT_STREQ("Idle", text);
+    std::vector<std::string> expected = {"Orvane - A|line break", "Orvane - B|Idle on names.nsf"};
+    EXPECT_EQ(expected, LiveTaskNames());
+    AddInDeleteStatusLine(first);
+    EXPECT_FALSE(NRTGetStatusLineText(first, text, sizeof(text)));
+    EXPECT_STREQ("", text);
+    EXPECT_EQ(std::vector<std::string>{"Orvane - A|line break"}, LiveTaskNames());
+    AddInDeleteStatusLine(second);
+    AddInDeleteStatusLine(second);  // a second delete is harmless
+    EXPECT_TRUE(LiveTaskNames().empty());
+}
+
+TEST_F(AddInTest, LinesOfAProcessThatDiedAreForgottenAndRemoved) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        HANDLE line = AddInCreateStatusLine("Orvane - GONE");
+        AddInSetStatusLine(line, "working");
+        _exit(0);  // no clean-up, as after a crash
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_EQ(1u, std::distance(std::filesystem::directory_iterator(DataPath(".status")),
+                                std::filesystem::directory_iterator()));
+    EXPECT_TRUE(LiveTaskNames().empty());
+    EXPECT_TRUE(std::filesystem::is_empty(DataPath(".status")));
+}
+
+TEST_F(AddInTest, DefaultStatusLineIsNamedAfterTheProgram) {
+    StartTask("/opt/bin/averyveryverylongprogramname");
+    HMODULE module = 0;
+    HANDLE line = 0;
+    AddInQueryDefaults(&module, &line);
+    EXPECT_NE(0u, module);
+    ASSERT_NE(0u, line);
+    HMODULE fromInit = 0;
+    EXPECT_EQ(NOERROR, NotesInitModule(&fromInit, nullptr, nullptr));
+    EXPECT_EQ(module, fromInit);
+    AddInSetStatusText("Idle %d", 3);
+    EXPECT_EQ(std::vector<std::string>{"averyveryverylongpro|Idle 3"}, LiveTaskNames());
+    AddInDeleteStatusLine(line);
+    AddInSetDefaults(module, NULLHANDLE);
+    AddInSetStatusText("nowhere");  // no default line: nothing happens
+    EXPECT_TRUE(LiveTaskNames().empty());
+}
+
+TEST_F(AddInTest, SecondsHaveElapsedOnMultiplesOfTheSchedule) {
+    StartTask("timer");
+    EXPECT_TRUE(AddInSecondsHaveElapsed(0));
+    EXPECT_TRUE(AddInSecondsHaveElapsed(0));
+    EXPECT_FALSE(AddInSecondsHaveElapsed(2));
+    NRTAdvanceAddInClock(1800);
+    EXPECT_FALSE(AddInSecondsHaveElapsed(2));
+    NRTAdvanceAddInClock(400);  // 2.2 s
+    EXPECT_TRUE(AddInSecondsHaveElapsed(2));
+    EXPECT_FALSE(AddInSecondsHaveElapsed(2));  // re-armed for 4 s
+    NRTAdvanceAddInClock(1000);                // 3.2 s
+    EXPECT_FALSE(AddInSecondsHaveElapsed(2));
+    NRTAdvanceAddInClock(5000);                // 8.2 s: several multiples passed, one TRUE
+    EXPECT_TRUE(AddInSecondsHaveElapsed(2));
+    EXPECT_FALSE(AddInSecondsHaveElapsed(2));
+    // A changed schedule counts from the same start: next multiple of 1 s.
+    NRTAdvanceAddInClock(900);  // 9.1 s
+    EXPECT_TRUE(AddInSecondsHaveElapsed(1));
+    EXPECT_FALSE(AddInSecondsHaveElapsed(1));
+    NRTAdvanceAddInClock(1000);  // 10.1 s
+    EXPECT_TRUE(AddInSecondsHaveElapsed(1));
+    EXPECT_FALSE(AddInSecondsHaveElapsed(120));
+}
+
+TEST_F(AddInTest, DayHasElapsedFirstThenOncePerDay) {
+    StartTask("daily");
+    EXPECT_TRUE(AddInDayHasElapsed());
+    EXPECT_FALSE(AddInDayHasElapsed());
+    NRTAdvanceAddInClock(24u * 3600u * 1000u);
+    EXPECT_TRUE(AddInDayHasElapsed());
+    EXPECT_FALSE(AddInDayHasElapsed());
+}
+
+TEST_F(AddInTest, StopSignalMakesIdleAnswerTrue) {
+    StartTask("stopper");
+    EXPECT_FALSE(AddInIdle());
+    EXPECT_FALSE(AddInShouldTerminate());
+    raise(SIGTERM);
+    EXPECT_TRUE(AddInIdle());
+    EXPECT_TRUE(AddInShouldTerminate());
+    NRTRequestStop(FALSE);
+    raise(SIGINT);
+    EXPECT_TRUE(AddInIdle());
+}
+
+class StartUpTest : public AddInTest {
+protected:
+    void TearDown() override {
+        unsetenv("NRT_INIT_FAIL");
+        unsetenv("NOTES_DATA_DIR");
+        NRTSetDataDirectory(dataDir_.c_str());
+        AddInTest::TearDown();
+    }
+};
+
+TEST_F(StartUpTest, DataDirectoryFromSettingsFileOrEnvironment) {
+    std::string other = testenv::MakeTempDir("startup");
+    char program[] = "task";
+    std::string iniArg = "=" + DataPath("server.ini");
+    testenv::WriteFile(DataPath("server.ini"), "ServerName=CN=S/O=O\nDirectory=" + other + "\n");
+    char* argv[] = {program, iniArg.data(), nullptr};
+    EXPECT_EQ(NOERROR, NotesInitExtended(2, argv));
+    char current[1024];
+    NRTGetDataDirectory(current, sizeof(current));
+    EXPECT_EQ(std::filesystem::canonical(other).string(), current);
+
+    setenv("NOTES_DATA_DIR", dataDir_.c_str(), 1);
+    EXPECT_EQ(NOERROR, NotesInitExtended(1, argv));
+    NRTGetDataDirectory(current, sizeof(current));
+    EXPECT_EQ(std::filesystem::canonical(dataDir_).string(), current);
+
+    setenv("NOTES_DATA_DIR", (dataDir_ + "/missing").c_str(), 1);
+    EXPECT_EQ(ERR_NOEXIST, NotesInitExtended(1, argv));
+    std::string missingIni = "=" + DataPath("none.ini");
+    char* withMissing[] = {program, missingIni.data(), nullptr};
+    EXPECT_EQ(ERR_NOEXIST, NotesInitExtended(2, withMissing));
+    std::filesystem::remove_all(other);
+}
+
+TEST_F(StartUpTest, CommandLineLosesSettingsFileArguments) {
+    char a0[] = "zelrep", a1[] = "=x.ini", a2[] = "INST", a3[] = "-f", a4[] = "c.nsf";
+    char* argv[] = {a0, a1, a2, a3, a4, nullptr};
+    int argc = 5;
+    char** args = argv;
+    ASSERT_EQ(NOERROR, NotesSDKMAINCommandLineBegin(argc, argv, &argc, &args));
+    ASSERT_EQ(4, argc);
+    EXPECT_STREQ("zelrep", args[0]);
+    EXPECT_STREQ("INST", args[1]);
+    EXPECT_STREQ("c.nsf", args[3]);
+    EXPECT_EQ(nullptr, args[4]);
+    NotesSDKMAINCommandLineEnd(argc, args);
+}
+
+TEST_F(StartUpTest, InjectedFailuresAndTheirTexts) {
+    char program[] = "task";
+    char* argv[] = {program, nullptr};
+    setenv("NRT_INIT_FAIL", "NotesInitExtended:0x8103", 1);
+    EXPECT_EQ(0x8103, NotesInitExtended(1, argv));
+    EXPECT_EQ(NOERROR, AddInSDKInit(1, argv));
+    setenv("NRT_INIT_FAIL", "AddInSDKInit:0x0107", 1);
+    EXPECT_EQ(ERR_MEMORY, AddInSDKInit(1, argv));
+    char text[256];
+    EXPECT_EQ(0x8103, NotesSDKMAINInitError(0x8103, text, sizeof(text) - 1));
+    EXPECT_STREQ("File does not exist", text);
+    EXPECT_EQ(0x3FFE, NotesSDKMAINError(0x3FFE, text, sizeof(text) - 1));
+    EXPECT_STREQ("Notes error 0x3FFE", text);
+    char small[5];
+    NotesSDKMAINError(ERR_NOEXIST, small, sizeof(small) - 1);
+    EXPECT_STREQ("File", small);
+}
+
+}  // namespace
