@@ -4,7 +4,10 @@
 // CFilter owns its CFilterObjects, each of which owns its CFilterAttrs; the
 // arrays keep the order of the filter text and are scanned, first match
 // wins. Names compare exactly, case and all. The filter text stays the
-// caller's and must outlive the model.
+// caller's and must outlive the model. A class or attribute that could not
+// be built (out of memory) is destroyed and left out, never kept half-built.
+// Name buffers handed in hold FILTER_NAME_SIZE bytes; every attribute's
+// type is the empty text.
 #ifndef ZELREP_FILTER_H
 #define ZELREP_FILTER_H
 
@@ -33,6 +36,8 @@ class CFilterObject : public CArrayEntity {
 public:
     CFilterObject(CFilter* parent, CFilterXML* scanner, char* className);
     ~CFilterObject();
+    CFilterObject(const CFilterObject&) = delete;
+    CFilterObject& operator=(const CFilterObject&) = delete;
     int ObjectName(char* buffer);
     int HasAttribute(char* attrName, char* attrType);
     int AttrCount();
@@ -40,6 +45,9 @@ public:
     int GetNextAttr(char* attrName, char* attrType);
 
 private:
+    void AddAttribute(char* attrName);
+    int CopyAttr(long index, char* attrName, char* attrType);
+
     CFilter* m_pParent;
     CEntityArray* m_pAttributes;
     CFilterXML* m_pScanner;
@@ -50,10 +58,14 @@ class CFilter {
 public:
     explicit CFilter(char* text);
     ~CFilter();
+    CFilter(const CFilter&) = delete;
+    CFilter& operator=(const CFilter&) = delete;
     int HasObject(char* className, CFilterObject** object);
     int ObjCount();
 
 private:
+    void AddObject(char* className);
+
     int m_bValid;
     CEntityArray* m_pObjects;
     CFilterXML* m_pScanner;

@@ -8,12 +8,16 @@
 #define ZELREP_FILTXML_H
 
 // Callers hand name buffers of this size; a longer name is not taken.
+// Walk: GetFirstObject, GetAttribute until 0, GetNextObject, GetAttribute
+// until 0, ... until GetNextObject gives 0.
 #define FILTER_NAME_SIZE 128
 
 class CFilterXML {
 public:
     explicit CFilterXML(char* text);
     ~CFilterXML();
+    CFilterXML(const CFilterXML&) = delete;
+    CFilterXML& operator=(const CFilterXML&) = delete;
 
     int IsZELFilter();
     // 1 with the name in name (FILTER_NAME_SIZE bytes), else 0 and name
@@ -23,6 +27,8 @@ public:
     int GetAttribute(char* name);
 
 private:
+    bool TakeValue(char* key, char* name);
+
     char* m_pText;
     char* m_pCursor;
     char* m_pClassStart;
