@@ -4,12 +4,12 @@
 #include <time.h>
 
 #include "ostime.h"
+#include "timecalc.h"
 
 namespace nrt {
 
-// High byte of Innards[1] for the server's zone. Kept at GMT until the
-// international settings name another zone.
-static DWORD ServerZoneBits() { return 0; }
+// High byte of Innards[1]: the zone of the server's settings.
+static DWORD ServerZoneBits() { return ZoneBitsOf(ServerZone()); }
 
 bool IsWildcard(const TIMEDATE& td) {
     return td.Innards[0] == ALLDAY || td.Innards[1] == ANYDAY;

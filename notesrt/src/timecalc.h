@@ -1,0 +1,79 @@
+// timecalc.h - calendar and time-zone arithmetic shared by the time calls
+// (ostime.cpp), the text conversions (timetext.cpp) and the clock
+// (timeutil.cpp), plus the server's zone settings read by intl.cpp.
+//
+// A zone is kept as minutes west of GMT (negative east) and whether it
+// observes daylight saving time; the daylight rule is the server's.
+#ifndef NOTESRT_SRC_TIMECALC_H
+#define NOTESRT_SRC_TIMECALC_H
+
+#include <cstdint>
+
+#include "global.h"
+
+namespace nrt {
+
+constexpr int64_t kTicksPerSecond = 100;
+constexpr int64_t kTicksPerMinute = 6000;
+constexpr int64_t kTicksPerHour = 360000;
+constexpr DWORD kJulianDayMask = 0x00FFFFFF;
+
+// Proleptic Gregorian calendar.
+struct CivilDate {
+    int year;
+    int month;
+    int day;
+};
+int64_t JulianDayOf(int year, int month, int day);
+CivilDate CivilDateOf(int64_t julianDay);
+int DaysInMonth(int year, int month);
+int WeekdayOf(int64_t julianDay);  // 1 = Sunday
+
+// A wall-clock reading: a date and a time of day.
+struct WallClock {
+    int year, month, day;
+    int hour, minute, second, hundredth;
+};
+// Ticks count hundredths since midnight starting Julian day 0.
+WallClock WallClockOf(int64_t ticks);
+int64_t TicksOfWallClock(const WallClock& clock);
+// Each part within its range (years 1 to 32767).
+bool IsValidWallClock(const WallClock& clock);
+int64_t FloorDiv(int64_t value, int64_t divisor);
+
+struct Zone {
+    int westMinutes = 0;
+    bool observesDst = false;
+};
+
+// The zone recorded in the high byte of Innards[1], and back.
+Zone ZoneOfBits(DWORD innards1);
+DWORD ZoneBitsOf(const Zone& zone);
+// The TIME structure's zone number (positive west; fractional zones as
+// minutes * 100 + hours) and daylight flag. False when out of range.
+bool ZoneOfTimeFields(int zoneField, int dstField, Zone* zone);
+int TimeFieldOfZone(const Zone& zone);
+
+// When daylight saving time starts and ends, in local standard time:
+// month, week (1-4, or -1 for the last), weekday (1 = Sunday), at 02:00.
+struct DstLaw {
+    int startMonth = 3, startWeek = 2, startDay = 1;
+    int endMonth = 11, endWeek = 1, endDay = 1;
+};
+
+// Whether the zone is on daylight time at the GMT instant (in ticks).
+bool DstInEffect(const Zone& zone, int64_t gmTicks);
+// Ticks to subtract from GMT to get the zone's wall clock at the instant.
+int64_t WallOffsetTicks(const Zone& zone, int64_t gmTicks);
+// The GMT instant of a wall-clock time in the zone. In the hour that is
+// repeated when daylight time ends, daylight time is taken.
+int64_t GmTicksOfWall(const Zone& zone, int64_t wallTicks);
+
+// The server's zone and daylight rule from notes.ini (intl.cpp); the rest
+// of the settings come from OSGetIntlSettings.
+Zone ServerZone();
+DstLaw ServerDstLaw();
+
+}  // namespace nrt
+
+#endif
