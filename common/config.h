@@ -49,6 +49,10 @@ typedef enum { SECONDS = 0, MINUTES = 1, HOURS = 2, DAYS = 3 } SCHEDULEUNITS;
 #define DEFAULT_INSTANCE_NAME "ZELREP"
 #define DEFAULT_CFGDB_NAME "zelrpcfg.nsf"
 #define STATUS_LINE_PREFIX "Orvane - "
+// The status-line name ("Orvane - " and the instance name) fits in a
+// STATUS_LINE_SIZE buffer, so an instance name has at most 54 characters;
+// SetInstanceName refuses longer names with -2.
+#define MAX_INSTANCE_NAME (STATUS_LINE_SIZE - 1 - (int)(sizeof(STATUS_LINE_PREFIX) - 1))
 
 class CConfig {
 public:
@@ -72,6 +76,7 @@ public:
     int SetAutoRefreshFlag(int flag);
     int DoLoopDetect();
     int SetLoopDetectFlag(int flag);
+    // The loop-detect ID is a Notes name: at most 255 characters.
     int GetLoopDetectID(char* text);
     int SetLoopDetectID(char* text);
 
@@ -110,6 +115,7 @@ public:
     int SetInstanceName(char* text);
     int GetQueueName(char* text);
     STATUS SetQueueName(char* name);
+    // The status-line name has at most STATUS_LINE_SIZE - 1 characters.
     int GetStatusLine(char* text);
     int SetStatusLine(char* name);
     int SetStatusLineText(char* text);
@@ -140,7 +146,13 @@ public:
     STATUS putCfgField(int index, unsigned long value);
 
 private:
+    CConfig(const CConfig&) = delete;
+    CConfig& operator=(const CConfig&) = delete;
+
     void Init(const char* instanceName, const char* cfgDBName);
+    void ComposeStatusLineName();
+    STATUS TimeToText(const TIMEDATE* time, char* text);
+    unsigned long FindMissingItems();
 
     unsigned long m_nState;
     unsigned long m_nInterval;
