@@ -1,9 +1,10 @@
 // zelrep.h - the task host: entry, main loop, the scheduled pass wrapper,
 // and the console: command table, dispatcher, parsers and handlers.
 //
-// Handlers take the argument text after the command word, its length and
-// the task's CConfig; they parse their argument, act, and log their
-// answer. ProcessMessage is the only dispatcher.
+// Handlers take the argument text after the command word (NUL-terminated
+// after its length), its length and the task's CConfig; they parse their
+// argument, act, and log their answer. ProcessMessage is the only
+// dispatcher.
 #ifndef ZELREP_ZELREP_H
 #define ZELREP_ZELREP_H
 
@@ -13,6 +14,10 @@ class CConfig;
 
 #define MQ_RECEIVE_SIZE 256
 #define MQ_READ_TIMEOUT_MS 2000
+
+// Output buffers of the parsers hold this many bytes; longer arguments are
+// cut there.
+#define PARSE_BUFFER_SIZE 256
 
 // Parser statuses.
 #define PARSE_EMPTY ((STATUS)0xFFFE)
