@@ -2,6 +2,4 @@
 #include "n_ver.h"
 
 const char VeRsIoN[] = "char *VeRsIoN=2.1.1 Lotus Notes Orvane Driver Addin Process Module";
-const char CoPyRiGhT[] =
-    "char *CoPyRiGhT=Copyright (c) 2026 The zelrep developers. "
-    "Distributed under the terms in the accompanying LICENSE file.";
+const char CoPyRiGhT[] = "char *CoPyRiGhT=" ZELREP_LEGAL_NOTICE;

@@ -4,6 +4,9 @@
 #define ZELREP_N_VER_H
 
 #define ZELREP_VERSION "2.1.1"
+// The legal notice: the last line of the usage banner and the text of the
+// CoPyRiGhT marker.
+#define ZELREP_LEGAL_NOTICE "Copyright (c) 2026 The zelrep developers. All rights reserved."
 
 extern const char VeRsIoN[];
 extern const char CoPyRiGhT[];
