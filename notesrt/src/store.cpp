@@ -1,0 +1,475 @@
+// store.cpp - the SQLite schema, connection set-up, statements and row
+// reads and writes of one database file.
+//
+// A file is taken for one of our databases only when its SQLite header
+// carries our application id and its schema version is one we know; the
+// check only reads, so a foreign file is never written. New files are
+// built under a temporary name and linked into place when complete.
+#include "store.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
+#include "env.h"
+#include "fault.h"
+#include "nrt_fault.h"
+#include "nsfdb.h"
+#include "status.h"
+#include "timeutil.h"
+
+namespace nrt {
+namespace {
+
+constexpr int kApplicationId = 0x4E534644;  // "NSFD"
+constexpr int kSchemaVersion = 1;
+constexpr int kDefaultBusyTimeoutMs = 10000;
+constexpr NOTEID kFirstNoteId = 4;
+
+const char kSchema[] =
+    "CREATE TABLE database("
+    "  id INTEGER PRIMARY KEY CHECK (id = 1),"
+    "  schema_version INTEGER NOT NULL,"
+    "  info BLOB NOT NULL,"
+    "  last_sequence_ticks INTEGER NOT NULL,"
+    "  next_note_id INTEGER NOT NULL,"
+    "  data_modified_ticks INTEGER NOT NULL,"
+    "  nondata_modified_ticks INTEGER NOT NULL);"
+    "CREATE TABLE notes("
+    "  note_id INTEGER PRIMARY KEY,"
+    "  class INTEGER NOT NULL,"
+    "  unid_file INTEGER NOT NULL,"
+    "  unid_note INTEGER NOT NULL,"
+    "  sequence INTEGER NOT NULL,"
+    "  sequence_ticks INTEGER NOT NULL,"
+    "  deleted INTEGER NOT NULL);"
+    // The creation time leads so that new UNIDs land at the index's end.
+    "CREATE UNIQUE INDEX notes_by_unid ON notes(unid_note, unid_file);"
+    "CREATE INDEX notes_by_sequence ON notes(sequence_ticks);"
+    "CREATE TABLE items("
+    "  note_id INTEGER NOT NULL,"
+    "  position INTEGER NOT NULL,"
+    "  name BLOB NOT NULL,"
+    "  type INTEGER NOT NULL,"
+    "  flags INTEGER NOT NULL,"
+    "  value BLOB NOT NULL,"
+    "  modified_ticks INTEGER NOT NULL,"
+    "  PRIMARY KEY (note_id, position)) WITHOUT ROWID;";
+
+const char kNoteColumns[] =
+    "note_id, class, unid_file, unid_note, sequence, sequence_ticks, deleted";
+
+int64_t PackTimedate(const TIMEDATE& td) {
+    return (int64_t)(((uint64_t)td.Innards[1] << 32) | td.Innards[0]);
+}
+
+TIMEDATE UnpackTimedate(int64_t packed) {
+    TIMEDATE td;
+    td.Innards[0] = (DWORD)((uint64_t)packed & 0xFFFFFFFFu);
+    td.Innards[1] = (DWORD)((uint64_t)packed >> 32);
+    return td;
+}
+
+int BusyTimeoutMs() {
+    std::string value;
+    if (IniSetting("DbBusyTimeout", &value)) {
+        long ms = std::strtol(value.c_str(), nullptr, 10);
+        if (ms > 0) return (int)ms;
+    }
+    return kDefaultBusyTimeoutMs;
+}
+
+std::string TemporaryNameFor(const std::string& path) {
+    std::random_device random;
+    return path + ".creating-" + std::to_string(getpid()) + "-" + std::to_string(random());
+}
+
+void RemoveDatabaseFiles(const std::string& path) {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((path + suffix).c_str());
+}
+
+}  // namespace
+
+// A cached statement with its bindings; resets the statement when done.
+class Query {
+public:
+    Query(Store& store, const char* sql) : store_(store) { status_ = store.Prepared(sql, &stmt_); }
+    ~Query() {
+        if (stmt_ != nullptr) {
+            sqlite3_reset(stmt_);
+            sqlite3_clear_bindings(stmt_);
+        }
+    }
+    Query(const Query&) = delete;
+    Query& operator=(const Query&) = delete;
+
+    Query& Bind(int64_t value) {
+        if (stmt_ != nullptr) sqlite3_bind_int64(stmt_, ++bound_, value);
+        return *this;
+    }
+    Query& BindBlob(const std::string& value) {
+        if (stmt_ != nullptr)
+            sqlite3_bind_blob(stmt_, ++bound_, value.data(), (int)value.size(), SQLITE_STATIC);
+        return *this;
+    }
+    // True while rows come; a failure ends the rows and sets Status().
+    bool Next() {
+        if (status_ != NOERROR) return false;
+        int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_ROW) return true;
+        if (rc != SQLITE_DONE) status_ = store_.Failed(rc, sqlite3_sql(stmt_));
+        return false;
+    }
+    STATUS Run() {
+        while (Next()) {
+        }
+        return status_;
+    }
+    STATUS Status() const { return status_; }
+    int ResultCode() const { return stmt_ ? sqlite3_extended_errcode(store_.db_) : SQLITE_ERROR; }
+
+    int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+    bool IsNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+    std::string Blob(int column) const {
+        const void* bytes = sqlite3_column_blob(stmt_, column);
+        int size = sqlite3_column_bytes(stmt_, column);
+        return bytes ? std::string((const char*)bytes, (size_t)size) : std::string();
+    }
+
+private:
+    Store& store_;
+    sqlite3_stmt* stmt_ = nullptr;
+    STATUS status_ = NOERROR;
+    int bound_ = 0;
+};
+
+namespace {
+
+NoteRow RowFrom(const Query& query, int first) {
+    NoteRow row;
+    row.id = (NOTEID)query.Int(first);
+    row.noteClass = (WORD)query.Int(first + 1);
+    row.unid.File = UnpackTimedate(query.Int(first + 2));
+    row.unid.Note = UnpackTimedate(query.Int(first + 3));
+    row.sequence = (DWORD)query.Int(first + 4);
+    row.sequenceTicks = query.Int(first + 5);
+    row.deleted = query.Int(first + 6) != 0;
+    return row;
+}
+
+StoredItem ItemFrom(const Query& query, int first) {
+    StoredItem item;
+    item.name = query.Blob(first);
+    item.type = (WORD)query.Int(first + 1);
+    item.flags = (WORD)query.Int(first + 2);
+    item.data = query.Blob(first + 3);
+    item.modifiedTicks = query.Int(first + 4);
+    return item;
+}
+
+}  // namespace
+
+Store::~Store() {
+    for (auto& entry : statements_) sqlite3_finalize(entry.second);
+    if (db_ != nullptr) sqlite3_close_v2(db_);
+}
+
+STATUS Store::Failed(int rc, const char* what) {
+    return StatusFromSqlite(rc, std::string(what) + " in " + path_, db_ ? sqlite3_errmsg(db_) : nullptr);
+}
+
+STATUS Store::Connect(int flags) {
+    int rc = sqlite3_open_v2(path_.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) return Failed(rc, "open");
+    sqlite3_busy_timeout(db_, BusyTimeoutMs());
+    return NOERROR;
+}
+
+STATUS Store::Exec(const char* sql) {
+    char* message = nullptr;
+    int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
+    STATUS status = NOERROR;
+    if (rc != SQLITE_OK)
+        status = StatusFromSqlite(rc, std::string(sql).substr(0, 40) + " in " + path_, message);
+    sqlite3_free(message);
+    return status;
+}
+
+STATUS Store::Prepared(const char* sql, sqlite3_stmt** statement) {
+    auto it = statements_.find(sql);
+    if (it != statements_.end()) {
+        *statement = it->second;
+        return NOERROR;
+    }
+    int rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, statement, nullptr);
+    if (rc != SQLITE_OK) return Failed(rc, "prepare");
+    statements_.emplace(sql, *statement);
+    return NOERROR;
+}
+
+// Only reads: a file that fails here is left exactly as it was.
+STATUS Store::Verify() {
+    int applicationId = 0;
+    {
+        Query query(*this, "PRAGMA application_id");
+        if (query.Next()) applicationId = (int)query.Int(0);
+        if (query.Status() != NOERROR) return query.Status();
+    }
+    if (applicationId != kApplicationId) return Fail(ERR_NOT_NSF, "open " + path_);
+    int64_t version = 0;
+    {
+        Query query(*this, "SELECT schema_version FROM database WHERE id = 1");
+        if (query.Next()) version = query.Int(0);
+        if (query.Status() != NOERROR) return Fail(ERR_NOT_NSF, "open " + path_);
+    }
+    if (version != kSchemaVersion)
+        return Fail(ERR_NOT_NSF, "open " + path_ + ": schema version " + std::to_string(version));
+    return NOERROR;
+}
+
+STATUS Store::Configure() {
+    STATUS status = Exec("PRAGMA journal_mode = WAL");
+    if (status == NOERROR) status = Exec("PRAGMA synchronous = NORMAL");
+    return status;
+}
+
+STATUS Store::Open(const std::string& path, std::unique_ptr<Store>* store) {
+    STATUS injected = NOERROR;
+    if (FaultHit(NRT_FAULT_OPEN, &injected)) return Fail(injected, "open " + path);
+    std::unique_ptr<Store> opened(new Store(path));
+    STATUS status = opened->Connect(SQLITE_OPEN_READWRITE);
+    if (status == NOERROR) status = opened->Verify();
+    if (status == NOERROR) status = opened->Configure();
+    if (status != NOERROR) return status;
+    *store = std::move(opened);
+    return NOERROR;
+}
+
+STATUS Store::Create(const std::string& path, const std::string& info) {
+    STATUS injected = NOERROR;
+    if (FaultHit(NRT_FAULT_OPEN, &injected)) return Fail(injected, "create " + path);
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+    if (error) return StatusFromErrno(error.value(), "create directory for " + path);
+
+    std::string temporary = TemporaryNameFor(path);
+    STATUS status;
+    {
+        Store building(temporary);
+        status = building.Connect(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        std::string setup = "PRAGMA application_id = " + std::to_string(kApplicationId) + ";" +
+                             "BEGIN;" + kSchema + "COMMIT;";
+        if (status == NOERROR) status = building.Exec(setup.c_str());
+        if (status == NOERROR) {
+            int64_t now = CurrentTicks();
+            Query insert(building,
+                         "INSERT INTO database VALUES (1, ?, ?, ?, ?, ?, ?)");
+            insert.Bind(kSchemaVersion).BindBlob(info).Bind(now).Bind(kFirstNoteId).Bind(now).Bind(now);
+            status = insert.Run();
+        }
+        if (status == NOERROR) status = building.Exec("PRAGMA journal_mode = WAL");
+    }  // closing the only connection folds the log back into the file
+    if (status == NOERROR && ::link(temporary.c_str(), path.c_str()) != 0)
+        status = StatusFromErrno(errno, "create " + path);
+    RemoveDatabaseFiles(temporary);
+    return status;
+}
+
+STATUS Store::BeginRead() {
+    STATUS status = Exec("BEGIN");
+    // The snapshot starts with the first read, so take one now.
+    if (status == NOERROR) {
+        Query query(*this, "SELECT last_sequence_ticks FROM database WHERE id = 1");
+        status = query.Run();
+        if (status != NOERROR) Exec("ROLLBACK");
+    }
+    return status;
+}
+
+STATUS Store::BeginWrite() {
+    return Exec("BEGIN IMMEDIATE");
+}
+
+STATUS Store::Commit() {
+    STATUS status = NOERROR;
+    if (FaultHit(NRT_FAULT_COMMIT, &status)) {
+        Rollback();
+        return Fail(status, "commit " + path_);
+    }
+    status = Exec("COMMIT");
+    if (status != NOERROR) Rollback();
+    return status;
+}
+
+void Store::Rollback() {
+    if (sqlite3_get_autocommit(db_) == 0) Exec("ROLLBACK");
+}
+
+STATUS Store::ReadNote(NOTEID id, NoteRow* row, bool* found) {
+    static const std::string sql = std::string("SELECT ") + kNoteColumns + " FROM notes WHERE note_id = ?";
+    Query query(*this, sql.c_str());
+    query.Bind(id);
+    *found = query.Next();
+    if (*found) *row = RowFrom(query, 0);
+    return query.Status();
+}
+
+STATUS Store::ReadItems(NOTEID id, std::vector<StoredItem>* items) {
+    Query query(*this,
+                "SELECT name, type, flags, value, modified_ticks FROM items "
+                "WHERE note_id = ? ORDER BY position");
+    query.Bind(id);
+    items->clear();
+    while (query.Next()) items->push_back(ItemFrom(query, 0));
+    return query.Status();
+}
+
+STATUS Store::ReadNoteWithItems(NOTEID id, NoteRow* row, std::vector<StoredItem>* items,
+                                bool* found) {
+    // One statement, so row and items come from one snapshot.
+    static const std::string sql =
+        "SELECT n.note_id, n.class, n.unid_file, n.unid_note, n.sequence, n.sequence_ticks, "
+        "n.deleted, i.name, i.type, i.flags, i.value, i.modified_ticks "
+        "FROM notes n LEFT JOIN items i ON i.note_id = n.note_id "
+        "WHERE n.note_id = ? ORDER BY i.position";
+    Query query(*this, sql.c_str());
+    query.Bind(id);
+    items->clear();
+    *found = false;
+    while (query.Next()) {
+        if (!*found) *row = RowFrom(query, 0);
+        *found = true;
+        if (!query.IsNull(7)) items->push_back(ItemFrom(query, 7));
+    }
+    return query.Status();
+}
+
+STATUS Store::FindNoteId(const UNIVERSALNOTEID& unid, NOTEID* id, bool* found) {
+    Query query(*this, "SELECT note_id FROM notes WHERE unid_note = ? AND unid_file = ?");
+    query.Bind(PackTimedate(unid.Note)).Bind(PackTimedate(unid.File));
+    *found = query.Next();
+    if (*found) *id = (NOTEID)query.Int(0);
+    return query.Status();
+}
+
+STATUS Store::ListNotes(WORD classMask, ChangeWindow window, int64_t afterTicks,
+                        std::vector<NoteRow>* rows) {
+    static const std::string select = std::string("SELECT ") + kNoteColumns + " FROM notes ";
+    static const std::string everything =
+        select + "WHERE (class & ?) != 0 ORDER BY sequence_ticks";
+    static const std::string live =
+        select + "WHERE (class & ?) != 0 AND deleted = 0 ORDER BY sequence_ticks";
+    static const std::string after =
+        select + "WHERE sequence_ticks > ? AND (class & ?) != 0 ORDER BY sequence_ticks";
+    const std::string& sql = window == ChangeWindow::kEverything ? everything
+                             : window == ChangeWindow::kLiveOnly ? live
+                                                                 : after;
+    Query query(*this, sql.c_str());
+    if (window == ChangeWindow::kAfter) query.Bind(afterTicks);
+    query.Bind(classMask);
+    rows->clear();
+    while (query.Next()) rows->push_back(RowFrom(query, 0));
+    return query.Status();
+}
+
+STATUS Store::NextSequenceTicks(int64_t* ticks) {
+    Query read(*this, "SELECT last_sequence_ticks FROM database WHERE id = 1");
+    if (!read.Next()) return read.Status() != NOERROR ? read.Status() : Fail(ERR_DB_CORRUPT, path_);
+    *ticks = std::max(CurrentTicks(), read.Int(0) + 1);
+    Query write(*this, "UPDATE database SET last_sequence_ticks = ? WHERE id = 1");
+    return write.Bind(*ticks).Run();
+}
+
+STATUS Store::NextNoteId(NOTEID* id) {
+    Query read(*this, "SELECT next_note_id FROM database WHERE id = 1");
+    if (!read.Next()) return read.Status() != NOERROR ? read.Status() : Fail(ERR_DB_CORRUPT, path_);
+    *id = (NOTEID)read.Int(0);
+    Query write(*this, "UPDATE database SET next_note_id = ? WHERE id = 1");
+    return write.Bind((int64_t)*id + RRV_ALIGNMENT).Run();
+}
+
+STATUS Store::WriteNoteRow(const NoteRow& row) {
+    Query query(*this,
+                "INSERT INTO notes VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (note_id) DO UPDATE SET "
+                "class = excluded.class, sequence = excluded.sequence, "
+                "sequence_ticks = excluded.sequence_ticks, deleted = excluded.deleted");
+    query.Bind(row.id).Bind(row.noteClass).Bind(PackTimedate(row.unid.File));
+    query.Bind(PackTimedate(row.unid.Note)).Bind(row.sequence).Bind(row.sequenceTicks);
+    query.Bind(row.deleted ? 1 : 0);
+    STATUS status = query.Run();
+    if (status != NOERROR && query.ResultCode() == SQLITE_CONSTRAINT_UNIQUE)
+        return Fail(ERR_FILE_EXISTS, "UNID already in use in " + path_);
+    return status;
+}
+
+STATUS Store::ReplaceItems(NOTEID id, const std::vector<StoredItem>& items) {
+    {
+        Query remove(*this, "DELETE FROM items WHERE note_id = ?");
+        STATUS status = remove.Bind(id).Run();
+        if (status != NOERROR) return status;
+    }
+    int64_t position = 0;
+    for (const StoredItem& item : items) {
+        Query insert(*this, "INSERT INTO items VALUES (?, ?, ?, ?, ?, ?, ?)");
+        insert.Bind(id).Bind(position++).BindBlob(item.name).Bind(item.type).Bind(item.flags);
+        insert.BindBlob(item.data).Bind(item.modifiedTicks);
+        STATUS status = insert.Run();
+        if (status != NOERROR) return status;
+    }
+    return NOERROR;
+}
+
+STATUS Store::RemoveNote(NOTEID id) {
+    STATUS status = ReplaceItems(id, {});
+    if (status != NOERROR) return status;
+    Query query(*this, "DELETE FROM notes WHERE note_id = ?");
+    return query.Bind(id).Run();
+}
+
+STATUS Store::MarkModified(bool data, int64_t ticks) {
+    Query query(*this, data ? "UPDATE database SET data_modified_ticks = ? WHERE id = 1"
+                            : "UPDATE database SET nondata_modified_ticks = ? WHERE id = 1");
+    return query.Bind(ticks).Run();
+}
+
+STATUS Store::ReserveBeyond(NOTEID id, int64_t sequenceTicks) {
+    Query query(*this,
+                "UPDATE database SET next_note_id = max(next_note_id, ?), "
+                "last_sequence_ticks = max(last_sequence_ticks, ?) WHERE id = 1");
+    return query.Bind((int64_t)id + RRV_ALIGNMENT).Bind(sequenceTicks).Run();
+}
+
+STATUS Store::ReadInfo(std::string* info) {
+    Query query(*this, "SELECT info FROM database WHERE id = 1");
+    if (query.Next()) *info = query.Blob(0);
+    return query.Status();
+}
+
+STATUS Store::WriteInfo(const std::string& info) {
+    Query query(*this, "UPDATE database SET info = ? WHERE id = 1");
+    return query.BindBlob(info).Run();
+}
+
+STATUS Store::ModifiedTicks(int64_t* data, int64_t* nonData) {
+    Query query(*this, "SELECT data_modified_ticks, nondata_modified_ticks FROM database WHERE id = 1");
+    if (query.Next()) {
+        *data = query.Int(0);
+        *nonData = query.Int(1);
+    }
+    return query.Status();
+}
+
+Database::~Database() {
+    if (scanLockFd >= 0) ::close(scanLockFd);  // releases the scan lock
+}
+
+HandleTable<Database>& Databases() {
+    static HandleTable<Database> table;
+    return table;
+}
+
+}  // namespace nrt

@@ -1,0 +1,182 @@
+// store.h - the SQLite layer under databases, notes and items.
+//
+// One Store is one connection to one database file (one per open database
+// handle). It owns the schema, the prepared statements and the
+// transactions, and reads and writes rows; what an update means (sequence
+// numbers, $UpdatedBy, item times) is decided by note.cpp, and the API
+// calls live in nsfdb.cpp, nsfnote.cpp, nsfitem.cpp and nsfsearch.cpp.
+// Times are kept as ticks (see timeutil.h).
+#ifndef NOTESRT_SRC_STORE_H
+#define NOTESRT_SRC_STORE_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "global.h"
+#include "handles.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace nrt {
+
+// One item as stored: the value without its leading type WORD.
+struct StoredItem {
+    std::string name;
+    WORD type = 0;
+    WORD flags = 0;
+    std::string data;
+    int64_t modifiedTicks = 0;
+};
+
+// The row of one note.
+struct NoteRow {
+    NOTEID id = 0;
+    WORD noteClass = 0;
+    UNIVERSALNOTEID unid{};
+    DWORD sequence = 0;
+    int64_t sequenceTicks = 0;
+    bool deleted = false;
+};
+
+// Which notes a change listing asks for.
+enum class ChangeWindow {
+    kEverything,  // every note, stubs included
+    kLiveOnly,    // every live note
+    kAfter,       // notes whose sequence time is later than the given time
+};
+
+class Store {
+public:
+    // Opens an existing database file; ERR_NOT_NSF when the file is not one
+    // of ours (nothing is written to it then).
+    static STATUS Open(const std::string& path, std::unique_ptr<Store>* store);
+    // Creates a new database file holding the information buffer. The file
+    // appears complete or not at all; ERR_FILE_EXISTS when it is there.
+    static STATUS Create(const std::string& path, const std::string& info);
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    const std::string& Path() const { return path_; }
+
+    // Transactions. A read transaction pins one snapshot; a write
+    // transaction waits for other writers up to the busy timeout.
+    STATUS BeginRead();
+    STATUS BeginWrite();
+    // Commits (subject to fault injection); on failure rolls back.
+    STATUS Commit();
+    void Rollback();
+
+    // Rows. found is false (with NOERROR) when the note does not exist.
+    STATUS ReadNote(NOTEID id, NoteRow* row, bool* found);
+    STATUS ReadItems(NOTEID id, std::vector<StoredItem>* items);
+    // Row and items from one snapshot.
+    STATUS ReadNoteWithItems(NOTEID id, NoteRow* row, std::vector<StoredItem>* items,
+                             bool* found);
+    STATUS FindNoteId(const UNIVERSALNOTEID& unid, NOTEID* id, bool* found);
+    // Notes of the classes in the window, in ascending sequence time.
+    STATUS ListNotes(WORD classMask, ChangeWindow window, int64_t afterTicks,
+                     std::vector<NoteRow>* rows);
+
+    // Writes; call inside a write transaction.
+    // The next sequence time: later than every earlier one of the database,
+    // the clock's time when it has moved on.
+    STATUS NextSequenceTicks(int64_t* ticks);
+    STATUS NextNoteId(NOTEID* id);
+    // Inserts or replaces the row; ERR_FILE_EXISTS when a new row's UNID
+    // is taken by another note.
+    STATUS WriteNoteRow(const NoteRow& row);
+    STATUS ReplaceItems(NOTEID id, const std::vector<StoredItem>& items);
+    STATUS RemoveNote(NOTEID id);
+    // Records a change of data (documents) or of the rest at ticks.
+    STATUS MarkModified(bool data, int64_t ticks);
+    // Keeps later note IDs and sequence times above copied ones.
+    STATUS ReserveBeyond(NOTEID id, int64_t sequenceTicks);
+
+    STATUS ReadInfo(std::string* info);
+    STATUS WriteInfo(const std::string& info);
+    STATUS ModifiedTicks(int64_t* data, int64_t* nonData);
+
+private:
+    friend class Query;
+    explicit Store(const std::string& path) : path_(path) {}
+    STATUS Connect(int flags);
+    STATUS Verify();
+    STATUS Configure();
+    STATUS Exec(const char* sql);
+    STATUS Prepared(const char* sql, sqlite3_stmt** statement);
+    STATUS Failed(int rc, const char* what);
+
+    std::string path_;
+    sqlite3* db_ = nullptr;
+    std::unordered_map<const char*, sqlite3_stmt*> statements_;
+};
+
+// Commits or rolls back a write transaction on every way out of a scope.
+class WriteTransaction {
+public:
+    explicit WriteTransaction(Store& store) : store_(store) {}
+    ~WriteTransaction() {
+        if (open_) store_.Rollback();
+    }
+    STATUS Begin() {
+        STATUS status = store_.BeginWrite();
+        open_ = status == NOERROR;
+        return status;
+    }
+    STATUS Commit() {
+        open_ = false;
+        return store_.Commit();
+    }
+
+private:
+    Store& store_;
+    bool open_ = false;
+};
+
+// Ends a read transaction on every way out of a scope.
+class ReadTransaction {
+public:
+    explicit ReadTransaction(Store& store) : store_(store) {}
+    ~ReadTransaction() {
+        if (open_) store_.Rollback();
+    }
+    STATUS Begin() {
+        STATUS status = store_.BeginRead();
+        open_ = status == NOERROR;
+        return status;
+    }
+
+private:
+    Store& store_;
+    bool open_ = false;
+};
+
+// An open database handle: its connection and, when asked for, the scan
+// lock it holds.
+struct Database {
+    std::unique_ptr<Store> store;
+    int scanLockFd = -1;
+    ~Database();
+};
+
+HandleTable<Database>& Databases();
+
+// Runs the body of an API call; an exception (running out of memory is the
+// one expected) ends the call with onException instead of crossing the API.
+template <typename Result, typename Body>
+Result Guarded(Result onException, Body body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return onException;
+    }
+}
+
+}  // namespace nrt
+
+#endif

@@ -1,0 +1,256 @@
+// nsfdb_test.cpp - databases: creating, opening and refusing files, the
+// information buffer, note information, copies, the scan lock, a second
+// process on the same file, a writer held up too long, failed opens.
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "storetest.h"
+
+namespace fs = std::filesystem;
+
+class DbFileTest : public StoreTest {
+protected:
+    // Opening the file must fail with the status and leave it byte for byte as it was.
+    void ExpectRefused(const char* name, const std::string& bytes, STATUS expected) {
+        testenv::WriteFile(DataPath(name), bytes);
+        DBHANDLE db = 123;
+        STATUS status = NSFDbOpen(name, &db);
+        EXPECT_EQ(expected, status) << name;
+        EXPECT_EQ(NULLHANDLE, db);
+        EXPECT_FALSE(ErrorText(status).empty());
+        EXPECT_EQ(bytes, testenv::ReadFile(DataPath(name))) << name;
+    }
+    std::vector<std::string> Files() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dataDir_)) names.push_back(entry.path().filename());
+        return names;
+    }
+};
+
+TEST_F(DbFileTest, CreatesLowerCaseFileFoundWithoutRegardToCase) {
+    ASSERT_EQ(NOERROR, NSFDbCreate("Sub/OUT.NSF", DBCLASS_NOTEFILE, FALSE));
+    EXPECT_TRUE(fs::exists(DataPath("sub/out.nsf")));
+    DBHANDLE db = OpenDb("SUB\\Out.Nsf");
+    ASSERT_NE(NULLHANDLE, db);
+    DBHANDLE again = OpenDb("sub/out");  // ".nsf" may be left out
+    EXPECT_NE(NULLHANDLE, again);
+    char canonical[256], expanded[256];
+    ASSERT_EQ(NOERROR, NSFDbPathGet(db, canonical, expanded));
+    EXPECT_STREQ("sub/out.nsf", canonical);
+    EXPECT_EQ(ERR_FILE_EXISTS, NSFDbCreate("sub/out.nsf", DBCLASS_NOTEFILE, FALSE));
+}
+
+TEST_F(DbFileTest, TitleTravelsThroughTheInformationBuffer) {
+    DBHANDLE db = CreateDb("names.nsf", "Acme Directory");
+    char info[NSF_INFO_SIZE];
+    NSFDbInfoModify(info, INFOPARSE_DESIGN_CLASS, "StdR4PublicAddressBook");
+    ASSERT_EQ(NOERROR, NSFDbInfoGet(db, info));
+    NSFDbInfoModify(info, INFOPARSE_DESIGN_CLASS, "StdR4PublicAddressBook");
+    NSFDbInfoModify(info, INFOPARSE_CATEGORIES, "Directories");
+    EXPECT_STREQ("Acme Directory\nDirectories\n#2StdR4PublicAddressBook", info);
+    ASSERT_EQ(NOERROR, NSFDbInfoSet(db, info));
+    CloseDb(db);
+
+    DBHANDLE reopened = OpenDb("names.nsf");
+    char stored[NSF_INFO_SIZE], title[NSF_INFO_SIZE], design[NSF_INFO_SIZE];
+    ASSERT_EQ(NOERROR, NSFDbInfoGet(reopened, stored));
+    NSFDbInfoParse(stored, INFOPARSE_TITLE, title, NSF_INFO_SIZE - 1);
+    NSFDbInfoParse(stored, INFOPARSE_DESIGN_CLASS, design, NSF_INFO_SIZE - 1);
+    EXPECT_STREQ("Acme Directory", title);
+    EXPECT_STREQ("StdR4PublicAddressBook", design);
+    NSFDbInfoParse(stored, INFOPARSE_TITLE, title, 4);
+    EXPECT_STREQ("Acme", title);
+}
+
+TEST_F(DbFileTest, InformationBufferNeverOverflows) {
+    DBHANDLE db = CreateDb();
+    std::string tooLong(NSF_INFO_SIZE, 'x');
+    EXPECT_EQ(ERR_NSF_INFO_SIZE, NSFDbInfoSet(db, tooLong.c_str()));
+    char info[NSF_INFO_SIZE] = "short\n#2Design";
+    NSFDbInfoModify(info, INFOPARSE_TITLE, tooLong.c_str());
+    EXPECT_EQ(NSF_INFO_SIZE - 1, (int)std::strlen(info));
+    char design[NSF_INFO_SIZE];
+    NSFDbInfoParse(info, INFOPARSE_DESIGN_CLASS, design, NSF_INFO_SIZE - 1);
+    EXPECT_STREQ("Design", design);  // the long title was cut, not the rest
+    EXPECT_EQ(NOERROR, NSFDbInfoSet(db, info));
+}
+
+TEST_F(DbFileTest, RefusesFilesThatAreNotDatabasesWithoutTouchingThem) {
+    ExpectRefused("random.nsf", std::string("\x01\x02garbage\xff\x00 bytes", 18), ERR_NOT_NSF);
+    ExpectRefused("empty.nsf", "", ERR_NOT_NSF);
+    sqlite3* other = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(DataPath("other.nsf").c_str(), &other));
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(other, "CREATE TABLE t(x); INSERT INTO t VALUES (1);", nullptr, nullptr, nullptr));
+    sqlite3_close(other);
+    ExpectRefused("other.nsf", testenv::ReadFile(DataPath("other.nsf")), ERR_NOT_NSF);
+    EXPECT_FALSE(fs::exists(DataPath("other.nsf-wal")));
+}
+
+TEST_F(DbFileTest, RefusesMissingAbsoluteAndClimbingPaths) {
+    DBHANDLE db = 7;
+    EXPECT_EQ(ERR_NOEXIST, NSFDbOpen("missing.nsf", &db));
+    EXPECT_EQ(NULLHANDLE, db);
+    EXPECT_FALSE(fs::exists(DataPath("missing.nsf")));
+    EXPECT_EQ(ERR_BAD_PATH, NSFDbOpen((dataDir_ + "/x.nsf").c_str(), &db));
+    EXPECT_EQ(ERR_BAD_PATH, NSFDbOpen("../x.nsf", &db));
+    EXPECT_EQ(ERR_BAD_PATH, NSFDbCreate("sub/../../x.nsf", DBCLASS_NOTEFILE, FALSE));
+    fs::create_directory(DataPath("dir.nsf"));
+    EXPECT_EQ(ERR_DIRECTORY, NSFDbOpen("dir.nsf", &db));
+    EXPECT_EQ(ERR_BAD_PARAM, NSFDbOpen(nullptr, &db));
+    EXPECT_EQ(ERR_BAD_PARAM, NSFDbOpen("x.nsf", nullptr));
+    for (STATUS status : {ERR_NOEXIST, ERR_BAD_PATH, ERR_DIRECTORY, ERR_NOT_NSF})
+        EXPECT_FALSE(ErrorText(status).empty()) << status;
+}
+
+TEST_F(DbFileTest, StaleHandlesAndNullArgumentsAreRefused) {
+    DBHANDLE db = CreateDb();
+    char info[NSF_INFO_SIZE];
+    EXPECT_EQ(ERR_INVALID_HANDLE, NSFDbClose(0x7FFFFFF0));
+    EXPECT_EQ(ERR_INVALID_HANDLE, NSFDbInfoGet(0x7FFFFFF0, info));
+    EXPECT_EQ(ERR_BAD_PARAM, NSFDbInfoGet(db, nullptr));
+    EXPECT_EQ(ERR_BAD_PARAM, NSFDbGetModifiedNoteTable(db, NOTE_CLASS_ALL, TIMEDATE{}, nullptr, nullptr));
+    NOTEHANDLE note = NewNote(db);
+    EXPECT_EQ(ERR_INVALID_HANDLE, NSFDbGetNoteInfo(note, 4, nullptr, nullptr, nullptr));  // a note is no database
+}
+
+TEST_F(DbFileTest, NoteInformationOfLiveStubAndUnknownNotes) {
+    DBHANDLE db = CreateDb();
+    NOTEID id = SaveDoc(db);
+    ORIGINATORID oid{};
+    TIMEDATE modified{};
+    WORD noteClass = 0;
+    ASSERT_EQ(NOERROR, NSFDbGetNoteInfo(db, id, &oid, &modified, &noteClass));
+    EXPECT_EQ(1u, oid.Sequence);
+    EXPECT_TRUE(Same(modified, oid.SequenceTime));
+    EXPECT_EQ(NOTE_CLASS_DOCUMENT, noteClass);
+
+    ASSERT_EQ(NOERROR, NSFNoteDelete(db, id, 0));
+    ORIGINATORID stub{};
+    noteClass = 0;
+    EXPECT_EQ(ERR_NOTE_DELETED, NSFDbGetNoteInfo(db, id, &stub, &modified, &noteClass));
+    EXPECT_EQ(0, std::memcmp(&oid, &stub, sizeof(UNIVERSALNOTEID)));  // the UNID stays
+    EXPECT_EQ(2u, stub.Sequence);
+    EXPECT_EQ(NOTE_CLASS_DOCUMENT, noteClass);
+    EXPECT_EQ(ERR_INVALID_NOTE, NSFDbGetNoteInfo(db, id | RRV_DELETED, &stub, nullptr, nullptr));
+    EXPECT_EQ(ERR_INVALID_NOTE, NSFDbGetNoteInfo(db, 4000, &stub, nullptr, nullptr));
+
+    NOTEID found = 0;
+    UNIVERSALNOTEID unid{oid.File, oid.Note};
+    EXPECT_EQ(ERR_NOTE_DELETED, NSFDbGetNoteInfoByUNID(db, &unid, &found, nullptr, nullptr, nullptr));
+    EXPECT_EQ(id, found);
+}
+
+TEST_F(DbFileTest, CreateAndCopyTakesTitleAndOnlyTheAskedClasses) {
+    DBHANDLE source = CreateDb("names.nsf", "Acme Directory");
+    SaveDoc(source);
+    NOTEHANDLE view = NewNote(source);
+    WORD viewClass = NOTE_CLASS_VIEW;
+    NSFNoteSetInfo(view, _NOTE_CLASS, &viewClass);
+    ASSERT_EQ(NOERROR, NSFItemSetText(view, "$Title", "People", MAXWORD));
+    ASSERT_EQ(NOERROR, NSFNoteUpdate(view, 0));
+    NOTEID viewId = 0;
+    NSFNoteGetInfo(view, _NOTE_ID, &viewId);
+
+    DBHANDLE copy = NULLHANDLE;
+    ASSERT_EQ(NOERROR, NSFDbCreateAndCopy("names.nsf", "Out.nsf", NOTE_CLASS_VIEW, 0, 0, &copy));
+    databases_.push_back(copy);
+    EXPECT_TRUE(fs::exists(DataPath("out.nsf")));
+    char info[NSF_INFO_SIZE];
+    ASSERT_EQ(NOERROR, NSFDbInfoGet(copy, info));
+    EXPECT_STREQ("Acme Directory", info);
+    DHANDLE table = NULLHANDLE;
+    TIMEDATE wildcard{{0xFFFFFFFF, 0xFFFFFFFF}}, until;
+    ASSERT_EQ(NOERROR, NSFDbGetModifiedNoteTable(copy, NOTE_CLASS_ALL, wildcard, &until, &table));
+    EXPECT_EQ(std::vector<DWORD>{viewId}, Ids(table));
+    IDDestroyTable(table);
+    // New notes of the copy never reuse a copied ID.
+    EXPECT_GT(SaveDoc(copy), viewId);
+    EXPECT_EQ(ERR_FILE_EXISTS, NSFDbCreateAndCopy("names.nsf", "out.nsf", NOTE_CLASS_VIEW, 0, 0, &copy));
+}
+
+TEST_F(DbFileTest, ScanLockExcludesOnlyOtherScanners) {
+    CreateDb();
+    DBHANDLE first = NULLHANDLE, second = NULLHANDLE, plain = NULLHANDLE;
+    ASSERT_EQ(NOERROR, NSFDbOpenExtended("test.nsf", DBOPEN_WITH_SCAN_LOCK, NULLHANDLE, nullptr, &first,
+                                         nullptr, nullptr));
+    EXPECT_EQ(ERR_ALREADY_LOCKED, NSFDbOpenExtended("test.nsf", DBOPEN_WITH_SCAN_LOCK, NULLHANDLE,
+                                                    nullptr, &second, nullptr, nullptr));
+    EXPECT_EQ(NULLHANDLE, second);
+    EXPECT_EQ(NOERROR, NSFDbOpen("test.nsf", &plain));
+    EXPECT_EQ(NOERROR, NSFDbClose(plain));
+    pid_t child = fork();
+    if (child == 0) {
+        DBHANDLE other = NULLHANDLE;
+        STATUS status = NSFDbOpenExtended("test.nsf", DBOPEN_WITH_SCAN_LOCK, NULLHANDLE, nullptr, &other,
+                                          nullptr, nullptr);
+        _exit(status == ERR_ALREADY_LOCKED ? 0 : 1);
+    }
+    int result = -1;
+    waitpid(child, &result, 0);
+    EXPECT_TRUE(WIFEXITED(result) && WEXITSTATUS(result) == 0);
+    ASSERT_EQ(NOERROR, NSFDbClose(first));
+    ASSERT_EQ(NOERROR, NSFDbOpenExtended("test.nsf", DBOPEN_WITH_SCAN_LOCK, NULLHANDLE, nullptr, &second,
+                                         nullptr, nullptr));
+    NSFDbClose(second);
+}
+
+TEST_F(DbFileTest, TwoProcessesWriteOneDatabase) {
+    CloseDb(CreateDb());  // the child must not inherit open connections
+    constexpr int kEach = 40;
+    pid_t child = fork();
+    if (child == 0) {
+        DBHANDLE own = NULLHANDLE;
+        bool ok = NSFDbOpen("test.nsf", &own) == NOERROR;
+        for (int i = 0; ok && i < kEach; ++i) {
+            NOTEHANDLE note = NULLHANDLE;
+            ok = NSFNoteCreate(own, &note) == NOERROR &&
+                 NSFItemSetText(note, "Writer", "child", MAXWORD) == NOERROR &&
+                 NSFNoteUpdate(note, 0) == NOERROR;
+            NSFNoteClose(note);
+        }
+        _exit(ok ? 0 : 1);
+    }
+    DBHANDLE db = OpenDb();
+    for (int i = 0; i < kEach; ++i) SaveDoc(db, "Writer", "parent");
+    int result = -1;
+    waitpid(child, &result, 0);
+    ASSERT_TRUE(WIFEXITED(result) && WEXITSTATUS(result) == 0);
+    DHANDLE table = NULLHANDLE;
+    TIMEDATE minimum{}, until;
+    ASSERT_EQ(NOERROR, NSFDbGetModifiedNoteTable(db, NOTE_CLASS_DOCUMENT, minimum, &until, &table));
+    EXPECT_EQ(2u * kEach, IDEntries(table));
+    IDDestroyTable(table);
+}
+
+TEST_F(DbFileTest, WriterHeldUpPastTheBusyTimeoutGetsBusyStatus) {
+    testenv::WriteFile(DataPath("notes.ini"), "DbBusyTimeout=200\n");
+    DBHANDLE db = CreateDb();
+    NOTEID id = SaveDoc(db);
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(DataPath("test.nsf").c_str(), &holder));
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
+    NOTEHANDLE note = OpenNote(db, id);  // readers are not held up
+    ASSERT_EQ(NOERROR, NSFItemSetText(note, "Subject", "changed", MAXWORD));
+    EXPECT_EQ(ERR_DB_BUSY, NSFNoteUpdate(note, 0));
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+    EXPECT_EQ(NOERROR, NSFNoteUpdate(note, 0));  // the handle is still good
+}
+
+TEST_F(DbFileTest, FailedOpenOrCreateLeavesNothingBehind) {
+    NRTFaultFailNth(NRT_FAULT_OPEN, 1, ERR_IO);
+    EXPECT_EQ(ERR_IO, NSFDbCreate("new.nsf", DBCLASS_NOTEFILE, FALSE));
+    EXPECT_TRUE(Files().empty());
+    CreateDb();
+    auto before = Files();
+    NRTFaultFailNth(NRT_FAULT_OPEN, 1, ERR_IO);
+    DBHANDLE db = 99;
+    EXPECT_EQ(ERR_IO, NSFDbOpen("test.nsf", &db));
+    EXPECT_EQ(NULLHANDLE, db);
+    EXPECT_EQ(before, Files());
+    EXPECT_EQ(NOERROR, NSFDbOpen("test.nsf", &db));
+    NSFDbClose(db);
+}
