@@ -50,12 +50,24 @@ struct QueueHandle {
 
 struct Queues {
     std::mutex mutex;
+    pid_t pid = getpid();  // a forked child does not own its parent's queues
     std::map<std::string, std::unique_ptr<OwnedQueue>> owned;  // by scoped name
     HandleTable<QueueHandle> handles;
 };
 
-Queues& AllQueues() {
+// The registry, locked; a forked child first forgets the queues of its
+// parent (their names stay bound by the parent).
+Queues& LockedQueues(std::unique_lock<std::mutex>* lock) {
     static Queues queues;
+    *lock = std::unique_lock<std::mutex>(queues.mutex);
+    if (queues.pid != getpid()) {
+        for (auto& entry : queues.owned) close(entry.second->fd);
+        queues.owned.clear();
+        std::vector<uint32_t> inherited;
+        queues.handles.ForEach([&](uint32_t handle, const QueueHandle&) { inherited.push_back(handle); });
+        for (uint32_t handle : inherited) queues.handles.Remove(handle);
+        queues.pid = getpid();
+    }
     return queues;
 }
 
@@ -181,8 +193,8 @@ extern "C" {
 STATUS LNPUBLIC MQCreate(const char* queueName, WORD /*quota*/, DWORD /*options*/) {
     STATUS status = nrt::CheckName(queueName);
     if (status != NOERROR) return status;
-    nrt::Queues& queues = nrt::AllQueues();
-    std::lock_guard<std::mutex> lock(queues.mutex);
+    std::unique_lock<std::mutex> lock;
+    nrt::Queues& queues = nrt::LockedQueues(&lock);
     return nrt::CreateLocked(queues, nrt::ScopedQueueName(queueName), queueName);
 }
 
@@ -192,8 +204,8 @@ STATUS LNPUBLIC MQOpen(const char* queueName, DWORD options, MQHANDLE* retQueue)
     STATUS status = nrt::CheckName(queueName);
     if (status != NOERROR) return status;
     std::string scoped = nrt::ScopedQueueName(queueName);
-    nrt::Queues& queues = nrt::AllQueues();
-    std::lock_guard<std::mutex> lock(queues.mutex);
+    std::unique_lock<std::mutex> lock;
+    nrt::Queues& queues = nrt::LockedQueues(&lock);
     bool exists = queues.owned.count(scoped) || nrt::AbstractNameBound(scoped);
     if (!exists && !(options & MQ_OPEN_CREATE))
         return nrt::Fail(ERR_NO_SUCH_MQ, std::string("queue ") + queueName);
@@ -210,8 +222,8 @@ STATUS LNPUBLIC MQOpen(const char* queueName, DWORD options, MQHANDLE* retQueue)
 }
 
 STATUS LNPUBLIC MQClose(MQHANDLE queue, DWORD /*options*/) {
-    nrt::Queues& queues = nrt::AllQueues();
-    std::lock_guard<std::mutex> lock(queues.mutex);
+    std::unique_lock<std::mutex> lock;
+    nrt::Queues& queues = nrt::LockedQueues(&lock);
     std::unique_ptr<nrt::QueueHandle> handle = queues.handles.Remove(queue);
     if (!handle) return nrt::Fail(ERR_MQ_EMPTY, "MQClose of an unknown queue handle");
     if (handle->owned != nullptr && --handle->owned->opens == 0) {
@@ -225,8 +237,8 @@ STATUS LNPUBLIC MQPut(MQHANDLE queue, WORD /*priority*/, const char* buffer, WOR
                       DWORD /*options*/) {
     std::string scoped;
     {
-        nrt::Queues& queues = nrt::AllQueues();
-        std::lock_guard<std::mutex> lock(queues.mutex);
+        std::unique_lock<std::mutex> lock;
+        nrt::Queues& queues = nrt::LockedQueues(&lock);
         nrt::QueueHandle* handle = queues.handles.Get(queue);
         if (handle == nullptr) return nrt::Fail(ERR_INVALID_HANDLE, "MQPut");
         if (handle->owned != nullptr && handle->owned->quitting)
@@ -241,8 +253,8 @@ STATUS LNPUBLIC MQPut(MQHANDLE queue, WORD /*priority*/, const char* buffer, WOR
 STATUS LNPUBLIC MQGet(MQHANDLE queue, char* buffer, WORD bufferLength, DWORD options,
                       DWORD timeout, WORD* retMsgLength) {
     if (retMsgLength) *retMsgLength = 0;
-    nrt::Queues& queues = nrt::AllQueues();
-    std::unique_lock<std::mutex> lock(queues.mutex);
+    std::unique_lock<std::mutex> lock;
+    nrt::Queues& queues = nrt::LockedQueues(&lock);
     nrt::QueueHandle* handle = queues.handles.Get(queue);
     if (handle == nullptr || handle->owned == nullptr)
         return nrt::Fail(ERR_INVALID_HANDLE, "MQGet needs a handle to a queue this process created");
@@ -267,8 +279,8 @@ STATUS LNPUBLIC MQGet(MQHANDLE queue, char* buffer, WORD bufferLength, DWORD opt
 void LNPUBLIC MQPutQuitMsg(MQHANDLE queue) {
     std::string scoped;
     {
-        nrt::Queues& queues = nrt::AllQueues();
-        std::lock_guard<std::mutex> lock(queues.mutex);
+        std::unique_lock<std::mutex> lock;
+        nrt::Queues& queues = nrt::LockedQueues(&lock);
         nrt::QueueHandle* handle = queues.handles.Get(queue);
         if (handle == nullptr) return;
         if (handle->owned != nullptr) {
@@ -281,8 +293,8 @@ void LNPUBLIC MQPutQuitMsg(MQHANDLE queue) {
 }
 
 BOOL LNPUBLIC MQIsQuitPending(MQHANDLE queue) {
-    nrt::Queues& queues = nrt::AllQueues();
-    std::lock_guard<std::mutex> lock(queues.mutex);
+    std::unique_lock<std::mutex> lock;
+    nrt::Queues& queues = nrt::LockedQueues(&lock);
     nrt::QueueHandle* handle = queues.handles.Get(queue);
     return handle != nullptr && handle->owned != nullptr && handle->owned->quitting;
 }
