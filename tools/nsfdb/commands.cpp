@@ -1,0 +1,203 @@
+// commands.cpp - the document commands of nsfdb: create, info, put, get,
+// delete, dump and modified (see commands.h).
+#include "commands.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "docjson.h"
+#include "nsfdb.h"
+#include "nsfnote.h"
+#include "ostime.h"
+#include "runtime.h"
+#include "table.h"
+
+namespace nsfdb {
+namespace {
+
+WORD ParseNoteClass(const CommandLine& line) {
+    std::string text = line.Value("--class", "1");
+    char* end = nullptr;
+    errno = 0;
+    unsigned long value = std::strtoul(text.c_str(), &end, 0);
+    if (text.empty() || *end != '\0' || errno == ERANGE || value == 0 || value > MAXWORD ||
+        text[0] == '-')
+        throw UsageError("--class must be a note class such as 1 (documents) or 0x8 (views), not " +
+                         Quoted(text));
+    return (WORD)value;
+}
+
+UNIVERSALNOTEID WriteDocument(const Database& db, const DocumentInput& document) {
+    auto open = [&] {
+        return document.unid ? Note::OpenByUnid(db, *document.unid) : Note::Create(db);
+    };
+    auto apply = [&](Note& note) {
+        for (const auto& [name, value] : document.items) {
+            if (value)
+                WriteItem(note.handle(), name, *value);
+            else
+                RemoveItem(note.handle(), name);
+        }
+    };
+    return SaveNote(open, apply);
+}
+
+void DeleteDocument(const Database& db, const std::string& unidText) {
+    UNIVERSALNOTEID unid = ParseUnidOrFail(unidText);
+    NOTEID id = 0;
+    std::string document = "document " + unidText + " in " + db.Describe();
+    STATUS status = NSFDbGetNoteInfoByUNID(db.handle(), &unid, &id, nullptr, nullptr, nullptr);
+    if (ERR(status) == ERR_NOTE_DELETED) throw ToolError(document + " is already deleted");
+    Check(status, "cannot find " + document);
+    Check(NSFNoteDelete(db.handle(), id, 0), "cannot delete " + document);
+}
+
+UNIVERSALNOTEID UnidOfListed(const Database& db, const ListedNote& note) {
+    ORIGINATORID oid;
+    std::memset(&oid, 0, sizeof(oid));
+    STATUS status = NSFDbGetNoteInfo(db.handle(), note.id, &oid, nullptr, nullptr);
+    if (ERR(status) != ERR_NOTE_DELETED)
+        Check(status, "cannot read note ID " + std::to_string(note.id) + " of " + db.Describe());
+    return UNIVERSALNOTEID{oid.File, oid.Note};
+}
+
+bool IsWildcard(const TIMEDATE& time) {
+    TIMEDATE wildcard;
+    TimeConstant(TIMEDATE_WILDCARD, &wildcard);
+    return time.Innards[0] == wildcard.Innards[0] && time.Innards[1] == wildcard.Innards[1];
+}
+
+std::string ListingTime(const TIMEDATE& time) {
+    return IsWildcard(time) ? "wildcard" : TimeTextOr(time, "unknown");
+}
+
+bool IsClear(const TIMEDATE& time) { return time.Innards[0] == 0 && time.Innards[1] == 0; }
+
+std::string LastModified(const Database& db) {
+    TIMEDATE data, design;
+    Check(NSFDbModifiedTime(db.handle(), &data, &design),
+          "cannot read the modification time of " + db.Describe());
+    const TIMEDATE& later = TimeDateCompare(&data, &design) >= 0 ? data : design;
+    return IsClear(later) ? "never" : TimeTextOr(later, "unknown");
+}
+
+}  // namespace
+
+void ReportError(const std::string& message) { std::cerr << "nsfdb: " << message << '\n'; }
+
+void Warn(const std::string& message) { std::cerr << "nsfdb: " << message << '\n'; }
+
+int RunCreate(const CommandLine& line) {
+    if (line.Has("--from") && line.Value("--from").empty())
+        throw UsageError("--from needs a database name");
+    NewDatabase created(line.args[0], line.Value("--from"));
+    if (line.Has("--title")) created.db().SetTitle(line.Value("--title"));
+    std::string title = created.db().Title();
+    created.Keep();
+    std::cout << "created " << created.db().Describe() << " titled " << Quoted(title) << '\n';
+    return 0;
+}
+
+int RunInfo(const CommandLine& line) {
+    Database db = Database::Open(line.args[0]);
+    std::vector<ListedNote> notes = AllNotes(db, NOTE_CLASS_DOCUMENT);
+    size_t stubs = (size_t)std::count_if(notes.begin(), notes.end(),
+                                         [](const ListedNote& note) { return note.deleted; });
+    std::cout << "Title: " << db.Title() << '\n'
+              << "Documents: " << notes.size() - stubs << '\n'
+              << "Deletion stubs: " << stubs << '\n'
+              << "Last modified: " << LastModified(db) << '\n';
+    return 0;
+}
+
+int RunPut(const CommandLine& line) {
+    Database db = Database::Open(line.args[0]);
+    std::string text = ReadTextFile(line.args.size() > 1 ? line.args[1] : "-");
+    int failures = 0;
+    for (const InputDocument& input : SplitDocuments(text)) {
+        try {
+            if (!input.error.empty()) throw ToolError(input.error);
+            DocumentInput document = DocumentFromJson(input.json);
+            if (line.Has("--new")) document.unid.reset();
+            std::cout << UnidText(WriteDocument(db, document)) << '\n';
+        } catch (const ToolError& e) {
+            ++failures;
+            ReportError(db.name() + ", " + input.where + ": " + e.what() + " (not written)");
+        }
+    }
+    return failures == 0 ? 0 : kExitFailure;
+}
+
+int RunGet(const CommandLine& line) {
+    Database db = Database::Open(line.args[0]);
+    Note note = Note::OpenByUnid(db, ParseUnidOrFail(line.args[1]));
+    std::cout << JsonPretty(NoteToJson(note)) << '\n';
+    return 0;
+}
+
+int RunDelete(const CommandLine& line) {
+    Database db = Database::Open(line.args[0]);
+    int failures = 0;
+    for (size_t i = 1; i < line.args.size(); ++i) {
+        try {
+            DeleteDocument(db, line.args[i]);
+        } catch (const ToolError& e) {
+            ++failures;
+            ReportError(e.what());
+        }
+    }
+    return failures == 0 ? 0 : kExitFailure;
+}
+
+int RunDump(const CommandLine& line) {
+    std::string format = line.Value("--format", "json");
+    if (format != "json" && format != "table")
+        throw UsageError("--format must be json or table, not " + Quoted(format));
+    WORD noteClass = ParseNoteClass(line);
+    Database db = Database::Open(line.args[0]);
+    std::vector<Json> documents;
+    int failures = 0;
+    for (const ListedNote& listed : AllNotes(db, noteClass)) {
+        if (listed.deleted) continue;
+        try {
+            Json document = NoteToJson(Note::OpenById(db, listed.id));
+            if (format == "json")
+                std::cout << JsonLine(document) << '\n';
+            else
+                documents.push_back(std::move(document));
+        } catch (const ToolError& e) {
+            ++failures;
+            ReportError(e.what());
+        }
+    }
+    if (format == "table") PrintTable(documents, std::cout);
+    return failures == 0 ? 0 : kExitFailure;
+}
+
+int RunModified(const CommandLine& line) {
+    WORD noteClass = ParseNoteClass(line);
+    TIMEDATE since;
+    if (line.Has("--since"))
+        since = ParseTime(line.Value("--since"), "--since");
+    else
+        TimeConstant(TIMEDATE_WILDCARD, &since);
+    Database db = Database::Open(line.args[0]);
+    TIMEDATE until;
+    std::vector<ListedNote> notes = ListNotes(db, noteClass, since, &until);
+    std::cout << "Since: " << ListingTime(since) << '\n'
+              << "Until: " << ListingTime(until) << '\n'
+              << "Notes: " << notes.size() << '\n'
+              << "NoteID      Deleted  UNID\n";
+    for (const ListedNote& note : notes) {
+        std::string id = std::to_string(note.id);
+        id.resize(std::max<size_t>(id.size() + 1, 12), ' ');
+        std::cout << id << (note.deleted ? "yes      " : "no       ")
+                  << UnidText(UnidOfListed(db, note)) << '\n';
+    }
+    return 0;
+}
+
+}  // namespace nsfdb

@@ -1,0 +1,21 @@
+// table.h - documents as a text table: one row per document with the
+// items a change document carries first (Event, Type, Source Note ID,
+// NotesDN or DN), then the document's other items as NAME=VALUE pairs.
+//
+// Owned by the nsfdb tool (dump --format table).
+#ifndef NSFDB_TABLE_H
+#define NSFDB_TABLE_H
+
+#include <ostream>
+#include <vector>
+
+#include "docjson.h"
+
+namespace nsfdb {
+
+// documents are in the JSON shape of NoteToJson.
+void PrintTable(const std::vector<Json>& documents, std::ostream& out);
+
+}  // namespace nsfdb
+
+#endif
