@@ -109,7 +109,7 @@ TEST(FormatDNTest, NonzeroOutSizeBoundsTheResult) {
     EXPECT_EQ("Jane Doe", cut.dnAfter);
 }
 
-TEST(DNOperationTest, ReverseDNPutsTheRootFirst) {
+TEST(DNOperationTest, ReverseAndSwapRewriteInPlace) {
     unsigned short length = 0;
     EXPECT_EQ("/O=Acme/OU=Sales/CN=Jane Doe", Apply(ReverseDN, "CN=Jane Doe/OU=Sales/O=Acme", '/', &length));
     EXPECT_EQ(28, length);
@@ -117,6 +117,13 @@ TEST(DNOperationTest, ReverseDNPutsTheRootFirst) {
     EXPECT_EQ(11, length);
     EXPECT_EQ("", Apply(ReverseDN, "", '/', &length));
     EXPECT_EQ(0, length);
+
+    char text[] = "a/b/c";
+    EXPECT_EQ(5, SwapDelimiters(text, '/', ','));
+    EXPECT_STREQ("a,b,c", text);
+    EXPECT_EQ(5, SwapDelimiters(text, ',', ',')) << "returns although nothing can change";
+    EXPECT_EQ(5, SwapDelimiters(text, '\0', 'x'));
+    EXPECT_STREQ("a,b,c", text);
 }
 
 TEST(DNOperationTest, StripDNTypesKeepsEveryComponentsValue) {
@@ -128,15 +135,6 @@ TEST(DNOperationTest, StripDNTypesKeepsEveryComponentsValue) {
     // Untyped and empty components and values holding "=" keep their text.
     EXPECT_EQ("Jane,Doe,,Acme", Apply(StripDNTypes, "CN=Jane,Doe,,O=Acme", ',', &length));
     EXPECT_EQ("a=b,Acme", Apply(StripDNTypes, "CN=a=b,O=Acme", ',', &length));
-}
-
-TEST(DNOperationTest, SwapDelimitersReplacesEveryOccurrence) {
-    char text[] = "a/b/c";
-    EXPECT_EQ(5, SwapDelimiters(text, '/', ','));
-    EXPECT_STREQ("a,b,c", text);
-    EXPECT_EQ(5, SwapDelimiters(text, ',', ','));
-    EXPECT_EQ(5, SwapDelimiters(text, '\0', 'x'));
-    EXPECT_STREQ("a,b,c", text);
 }
 
 }  // namespace

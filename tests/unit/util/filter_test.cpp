@@ -3,7 +3,7 @@
 // is kept when memory for the arrays runs out.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -117,16 +117,6 @@ TEST_F(FilterTest, NamesMatchExactlyIncludingCase) {
     EXPECT_EQ(0, user->HasAttribute(surname, nullptr));
 }
 
-TEST_F(FilterTest, LongNamesAreNeitherTakenNorOverrun) {
-    std::string tooLong(FILTER_NAME_SIZE, 'x');
-    std::string longest(FILTER_NAME_SIZE - 1, 'y');
-    std::string text = Class("User", {longest, tooLong, "Mail"}) + Class(tooLong, {"Mail"}) + Class("Group", {});
-    CFilter filter(text.data());
-    EXPECT_EQ(1, filter.ObjCount()) << "an untakeable class name ends the classes";
-    EXPECT_EQ((std::vector<std::string>{longest}), Attributes(Lookup(filter, "User")));
-    EXPECT_EQ(nullptr, Lookup(filter, tooLong));
-}
-
 TEST_F(FilterTest, EntriesThatCannotBeStoredAreDroppedWhole) {
     std::vector<std::string> attrs;
     for (int i = 0; i < 12; ++i) attrs.push_back("a" + std::to_string(i));
@@ -145,29 +135,6 @@ TEST_F(FilterTest, EntriesThatCannotBeStoredAreDroppedWhole) {
     CFilterObject* last = Lookup(filter, "c9");
     ASSERT_NE(nullptr, last);
     EXPECT_EQ(std::vector<std::string>(attrs.begin(), attrs.begin() + 10), Attributes(last));
-}
-
-TEST(FilterAttrTest, BuiltOnlyWithParentAndName) {
-    std::string text = "<allow-class class-name=\"User\"></allow-class>";
-    CFilter filter(text.data());
-    CFilterObject* user = nullptr;
-    char userName[] = "User";
-    ASSERT_EQ(1, filter.HasObject(userName, &user));
-
-    char name[] = "Mail";
-    char type[] = "a type longer than thirty-one characters";
-    char buffer[FILTER_NAME_SIZE] = "untouched";
-    CFilterAttr typed(user, name, type);
-    EXPECT_EQ(1, typed.AttrType(buffer));
-    EXPECT_EQ(std::string(type).substr(0, FILTER_TYPE_SIZE - 1), buffer);
-    EXPECT_EQ(0, typed.AttrName(nullptr));
-
-    CFilterAttr orphan(nullptr, name, nullptr);
-    CFilterAttr unnamed(user, nullptr, nullptr);
-    strcpy(buffer, "untouched");
-    EXPECT_EQ(0, orphan.AttrName(buffer));
-    EXPECT_EQ(0, unnamed.AttrType(buffer));
-    EXPECT_STREQ("untouched", buffer);
 }
 
 }  // namespace
