@@ -11,17 +11,16 @@
 #include "dnutil.h"
 #include "idtables.h"
 #include "nsfnote.h"
+#include "tasktext.h"
 
 #define DN_PART_SIZE 256
 #define FULLNAME_ENTRY_SIZE 512
 
 static const char kFullNameItem[] = "FullName";
 
-// Copies at most DN_PART_SIZE - 1 characters of text (length of them at most).
+// Copies the first length characters of text, cut to a DN part.
 static void CopyPart(char* out, const char* text, size_t length) {
-    if (length > DN_PART_SIZE - 1) length = DN_PART_SIZE - 1;
-    memcpy(out, text, length);
-    out[length] = '\0';
+    CopyText(out, (length < DN_PART_SIZE - 1 ? length : DN_PART_SIZE - 1) + 1, text);
 }
 
 // True when entry holds "cn=" in any letter case.
@@ -41,14 +40,14 @@ int GetDNComponents(NOTEHANDLE hNote, char* fullDN, char* containers, char* firs
         if (length > FULLNAME_ENTRY_SIZE - 1) length = FULLNAME_ENTRY_SIZE - 1;
         entry[length] = '\0';
         if (!HoldsCommonName(entry)) continue;
-        CopyPart(fullDN, entry, strlen(entry));
+        CopyText(fullDN, DN_PART_SIZE, entry);
         const char* slash = strchr(entry, '/');
         if (slash == 0) {
-            CopyPart(first, entry, strlen(entry));
+            CopyText(first, DN_PART_SIZE, entry);
             containers[0] = '\0';
         } else {
             CopyPart(first, entry, (size_t)(slash - entry));
-            CopyPart(containers, slash + 1, strlen(slash + 1));
+            CopyText(containers, DN_PART_SIZE, slash + 1);
         }
         return 1;
     }
@@ -62,11 +61,8 @@ WORD GetNotesDN(NOTEHANDLE hNote, WORD dnFormat, char* out, WORD size) {
     char formatted[DN_BUFFER_SIZE];
     formatted[0] = '\0';
     if (FormatDN(fullDN, dnFormat, formatted, sizeof(formatted)) == 0) return 0;
-    size_t length = strlen(formatted);
-    if (length > (size_t)size - 1) length = (size_t)size - 1;
-    memcpy(out, formatted, length);
-    out[length] = '\0';
-    return (WORD)length;
+    CopyText(out, size, formatted);
+    return (WORD)strlen(out);
 }
 
 // Writes the rename items, in their order, into the open document.

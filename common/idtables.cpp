@@ -24,6 +24,7 @@
 #include "osmisc.h"
 #include "ostime.h"
 #include "passlog.h"
+#include "tasktext.h"
 
 namespace {
 
@@ -48,16 +49,12 @@ TIMEDATE Wildcard() {
     return value;
 }
 
-void CopyText(char* out, size_t size, const char* text) {
-    snprintf(out, size, "%s", text);
-}
-
 void FillFromConfig(VRD_THREAD_DATA* data, CConfig* config, char* outputPath, int incremental) {
     char text[CFG_TEXT_SIZE];
     memset(data, 0, sizeof(*data));
     data->migration = incremental == 0 ? 1 : 0;
     data->since = Wildcard();
-    CopyText(data->outputPath, sizeof(data->outputPath), outputPath != 0 ? outputPath : "");
+    CopyText(data->outputPath, sizeof(data->outputPath), outputPath);
     data->config = config;
     data->isDirectory = config->IsDirectory();
     data->loopDetect = config->DoLoopDetect();

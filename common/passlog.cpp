@@ -4,14 +4,14 @@
 #include <stdarg.h>
 #include <stdio.h>
 
-#include "addin.h"
+#include "tasktext.h"
 
 void PassLog(long traceLevel, long minimum, const char* format, ...) {
     if (traceLevel < minimum) return;
-    char line[PASS_LOG_LINE_SIZE];
+    char line[LOG_LINE_SIZE];
     va_list args;
     va_start(args, format);
     vsnprintf(line, sizeof(line), format, args);
     va_end(args);
-    AddInLogMessageText("%s", NOERROR, line);
+    LogText(NOERROR, line);
 }

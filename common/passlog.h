@@ -1,13 +1,11 @@
 // passlog.h - the log lines of the publication engine.
 //
 // A line is composed in a fixed buffer (never overrun: longer lines are
-// cut) and logged as plain text, so names and texts read from notes never
-// act as a format. Most lines are written only from a minimum trace level
+// cut) and logged as plain text through the task's LogText, so names and
+// texts read from notes never act as a format. Most lines are written only from a minimum trace level
 // on. Owned by the publication engine (idtables, procnotes, dnevents).
 #ifndef ZELREP_PASSLOG_H
 #define ZELREP_PASSLOG_H
-
-#define PASS_LOG_LINE_SIZE 512
 
 #if defined(__GNUC__)
 #define PASSLOG_FORMAT(f, a) __attribute__((format(printf, f, a)))

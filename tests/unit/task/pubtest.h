@@ -164,9 +164,11 @@ inline std::vector<std::string> RenderItem(NOTEHANDLE h, const char* name, WORD 
     return values;
 }
 
+// Item names of the document, leaving out the runtime's own "$" items.
 inline STATUS LNCALLBACK CollectItemName(WORD, WORD, char* name, WORD nameLength, void*, DWORD,
                                          void* context) {
-    static_cast<std::vector<std::string>*>(context)->emplace_back(name, nameLength);
+    if (nameLength > 0 && name[0] != '$')
+        static_cast<std::vector<std::string>*>(context)->emplace_back(name, nameLength);
     return NOERROR;
 }
 
