@@ -1,0 +1,53 @@
+// lineinput.h - where console commands come from: a terminal with line
+// editing and history (readline), or any other standard input read line by
+// line. Output written through WithPromptHidden never tears the prompt
+// or a half-typed line.
+#ifndef ZELREP_NSERVER_LINEINPUT_H
+#define ZELREP_NSERVER_LINEINPUT_H
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace nserver {
+
+struct InputLine {
+    std::string text;   // empty when the line was too long
+    size_t length = 0;  // characters typed, also for a line too long
+};
+
+class LineInput {
+public:
+    // Longest command line taken; a longer one is reported and dropped.
+    static constexpr size_t kMaxLine = 4096;
+
+    explicit LineInput(bool interactive);
+    ~LineInput();
+    LineInput(const LineInput&) = delete;
+    LineInput& operator=(const LineInput&) = delete;
+
+    int Fd() const;
+    bool Ended() const { return ended_; }
+    // Reads what standard input holds now; complete lines go to *lines.
+    void ReadAvailable(std::vector<InputLine>* lines);
+    // Runs write (which prints to standard output) with the prompt hidden.
+    void WithPromptHidden(const std::function<void()>& write);
+    // Stops reading (the console is quitting).
+    void Stop();
+
+private:
+    void ReadPlain(std::vector<InputLine>* lines);
+    void TakeLine(std::string text, std::vector<InputLine>* lines);
+    static void OnReadlineLine(char* line);
+
+    bool interactive_;
+    bool ended_ = false;
+    std::string partial_;
+    size_t overlong_ = 0;  // length of a line being dropped, 0 if none
+    std::vector<InputLine>* sink_ = nullptr;
+};
+
+}  // namespace nserver
+
+#endif

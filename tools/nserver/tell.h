@@ -1,0 +1,20 @@
+// tell.h - delivering a console command to a running task's queue, shared
+// by the console's "tell" and the one-shot "nserver tell".
+#ifndef ZELREP_NSERVER_TELL_H
+#define ZELREP_NSERVER_TELL_H
+
+#include <string>
+
+namespace nserver {
+
+// "MQ$" followed by the task name in upper case.
+std::string TaskQueueName(const std::string& task);
+
+// Puts command on the task's queue; a command "quit" (any case) makes the
+// queue quit instead. False with a clear *error when it could not be
+// delivered (no such task, name too long, queue full).
+bool DeliverTell(const std::string& task, const std::string& command, std::string* error);
+
+}  // namespace nserver
+
+#endif
