@@ -38,7 +38,7 @@ unsigned short CopyResult(char* dn, char* out, unsigned short outSize) {
         length = outSize - 1u;
         dn[length] = '\0';
     }
-    if (out != dn) memcpy(out, dn, length + 1);
+    if (out != dn) memmove(out, dn, length + 1);
     return (unsigned short)length;
 }
 
