@@ -15,6 +15,7 @@
 #include "nsfdb.h"
 #include "nsfnote.h"
 #include "osmem.h"
+#include "ostime.h"
 #include "tasktext.h"
 
 const CFG_DB_FIELD cfg_db_field[CFG_END + 1] = {
@@ -136,6 +137,19 @@ STATUS WriteItem(NOTEHANDLE hNote, tagPASS_DATA* data) {
         return status;
     }
     }
+}
+
+// The task's own writes are no reason for an auto-refresh: when the
+// document had not changed since the object last loaded it, the load time
+// moves on to this write. A change made by anyone else before the write
+// still makes the document newer than the load time.
+void PassOwnWrite(CConfig* config, NOTEHANDLE hNote, const TIMEDATE* before) {
+    TIMEDATE loaded;
+    config->GetRefreshCfgTimeStamp(&loaded);
+    if (TimeDateDifference(before, &loaded) > 0) return;
+    TIMEDATE written;
+    NSFNoteGetInfo(hNote, _NOTE_MODIFIED, &written);
+    config->SetRefreshCfgTimeStamp(&written);
 }
 
 // Hands a value read from the document to the object.
@@ -332,9 +346,14 @@ STATUS putInstanceField(tagPASS_DATA* data) {
     NOTEHANDLE hNote = NULLHANDLE;
     STATUS status = OpenInstanceNote(data, &hNote);
     if (status != NOERROR) return status;
+    TIMEDATE before;
+    NSFNoteGetInfo(hNote, _NOTE_MODIFIED, &before);
     status = WriteItem(hNote, data);
     if (status == NOERROR) status = NSFNoteUpdate(hNote, UPDATE_FORCE | UPDATE_NOREVISION);
-    if (status != NOERROR) data->status = status;
+    if (status == NOERROR)
+        PassOwnWrite(data->config, hNote, &before);
+    else
+        data->status = status;
     NSFNoteClose(hNote);
     return status;
 }
