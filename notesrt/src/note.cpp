@@ -91,11 +91,16 @@ STATUS WriteRow(Store& store, NoteRow* row, bool isNew) {
     return status;
 }
 
-STATUS WriteNote(Store& store, NoteRow* row, bool isNew, const std::vector<StoredItem>& items) {
+bool IsData(const NoteRow& row) { return (row.noteClass & NOTE_CLASS_DOCUMENT) != 0; }
+
+// Writes the row, its items (in place of stored ones when replacing) and
+// the database's counters.
+STATUS WriteNote(Store& store, const Counters& counters, NoteRow* row, bool isNew, bool replacing,
+                 const std::vector<StoredItem>& items) {
     STATUS status = WriteRow(store, row, isNew);
-    if (status == NOERROR) status = store.ReplaceItems(row->id, items);
-    if (status == NOERROR)
-        status = store.MarkModified((row->noteClass & NOTE_CLASS_DOCUMENT) != 0, row->sequenceTicks);
+    if (status == NOERROR && replacing) status = store.RemoveItems(row->id);
+    if (status == NOERROR) status = store.InsertItems(row->id, items);
+    if (status == NOERROR) status = store.WriteCounters(counters, IsData(*row), row->sequenceTicks);
     return status;
 }
 
@@ -225,8 +230,10 @@ STATUS SaveNote(Store& store, Note* note, WORD updateFlags) {
     if (!isNew && (updateFlags & UPDATE_FORCE) == 0 && ChangedSinceOpened(row, onDisk, exists))
         return Fail(ERR_CONFLICT, "note ID " + std::to_string(row.id) + " in " + store.Path());
 
-    status = store.NextSequenceTicks(&row.sequenceTicks);
-    if (status == NOERROR && isNew) status = store.NextNoteId(&row.id);
+    Counters counters;
+    status = store.ReadCounters(&counters);
+    row.sequenceTicks = counters.NextSequenceTicks();
+    if (isNew) row.id = counters.TakeNoteId();
     std::vector<StoredItem> previous;
     if (status == NOERROR && exists) status = store.ReadItems(row.id, &previous);
     if (status != NOERROR) return status;
@@ -249,7 +256,7 @@ STATUS SaveNote(Store& store, Note* note, WORD updateFlags) {
     updatedBy->data = names;
 
     std::vector<StoredItem> stored = ItemsToStore(items, previous, row.sequenceTicks);
-    status = WriteNote(store, &row, isNew, stored);
+    status = WriteNote(store, counters, &row, isNew, exists, stored);
     if (status == NOERROR) status = transaction.Commit();
     if (status != NOERROR) return status;
     AdoptStored(note, row, stored);
@@ -271,16 +278,17 @@ STATUS DeleteNote(Store& store, NOTEID id, WORD updateFlags) {
     bool leaveStub = (updateFlags & UPDATE_NOSTUB) == 0;
     if (row.deleted && leaveStub) return Fail(ERR_NOTE_DELETED, what);
 
-    status = store.NextSequenceTicks(&row.sequenceTicks);
+    Counters counters;
+    status = store.ReadCounters(&counters);
     if (status != NOERROR) return status;
+    row.sequenceTicks = counters.NextSequenceTicks();
     if (leaveStub) {
         row.sequence += 1;
         row.deleted = true;
-        status = WriteNote(store, &row, false, {});
+        status = WriteNote(store, counters, &row, false, true, {});
     } else {
         status = store.RemoveNote(id);
-        if (status == NOERROR)
-            status = store.MarkModified((row.noteClass & NOTE_CLASS_DOCUMENT) != 0, row.sequenceTicks);
+        if (status == NOERROR) status = store.WriteCounters(counters, IsData(row), row.sequenceTicks);
     }
     if (status == NOERROR) status = transaction.Commit();
     return status;

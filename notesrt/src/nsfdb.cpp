@@ -136,17 +136,18 @@ STATUS CopyNotes(Store& source, Store& target, WORD classMask) {
     if (status == NOERROR) status = source.ListNotes(classMask, ChangeWindow::kLiveOnly, 0, &rows);
     WriteTransaction transaction(target);
     if (status == NOERROR) status = transaction.Begin();
-    NOTEID maxId = 0;
-    int64_t maxTicks = 0;
+    Counters counters;
+    if (status == NOERROR) status = target.ReadCounters(&counters);
     std::vector<StoredItem> items;
     for (const NoteRow& row : rows) {
         if (status == NOERROR) status = source.ReadItems(row.id, &items);
         if (status == NOERROR) status = target.WriteNoteRow(row);
-        if (status == NOERROR) status = target.ReplaceItems(row.id, items);
-        maxId = std::max(maxId, row.id);
-        maxTicks = std::max(maxTicks, row.sequenceTicks);
+        if (status == NOERROR) status = target.InsertItems(row.id, items);
+        // Later notes of the copy never reuse these IDs or times.
+        counters.nextNoteId = std::max<NOTEID>(counters.nextNoteId, row.id + RRV_ALIGNMENT);
+        counters.lastSequenceTicks = std::max(counters.lastSequenceTicks, row.sequenceTicks);
     }
-    if (status == NOERROR) status = target.ReserveBeyond(maxId, maxTicks);
+    if (status == NOERROR) status = target.WriteCounters(counters, false, counters.lastSequenceTicks);
     return status == NOERROR ? transaction.Commit() : status;
 }
 
@@ -235,10 +236,11 @@ STATUS NoteInfo(Store& store, NOTEID id, NOTEID* retNoteID, ORIGINATORID* retOID
 STATUS WriteInfo(Store& store, const std::string& info) {
     WriteTransaction transaction(store);
     STATUS status = transaction.Begin();
-    int64_t ticks = 0;
-    if (status == NOERROR) status = store.NextSequenceTicks(&ticks);
+    Counters counters;
+    if (status == NOERROR) status = store.ReadCounters(&counters);
     if (status == NOERROR) status = store.WriteInfo(info);
-    if (status == NOERROR) status = store.MarkModified(false, ticks);
+    int64_t ticks = counters.NextSequenceTicks();
+    if (status == NOERROR) status = store.WriteCounters(counters, false, ticks);
     return status == NOERROR ? transaction.Commit() : status;
 }
 

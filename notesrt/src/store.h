@@ -49,6 +49,17 @@ enum class ChangeWindow {
     kAfter,       // notes whose sequence time is later than the given time
 };
 
+// What a database hands out: sequence times and note IDs.
+struct Counters {
+    int64_t lastSequenceTicks = 0;
+    NOTEID nextNoteId = 0;
+
+    // Later than every earlier one of the database; the clock's time when
+    // it has moved on.
+    int64_t NextSequenceTicks();
+    NOTEID TakeNoteId();
+};
+
 class Store {
 public:
     // Opens an existing database file; ERR_NOT_NSF when the file is not one
@@ -83,19 +94,16 @@ public:
                      std::vector<NoteRow>* rows);
 
     // Writes; call inside a write transaction.
-    // The next sequence time: later than every earlier one of the database,
-    // the clock's time when it has moved on.
-    STATUS NextSequenceTicks(int64_t* ticks);
-    STATUS NextNoteId(NOTEID* id);
+    STATUS ReadCounters(Counters* counters);
+    // Stores the counters and records a change of data (documents) or of
+    // the rest at ticks.
+    STATUS WriteCounters(const Counters& counters, bool data, int64_t ticks);
     // Inserts or replaces the row; ERR_FILE_EXISTS when a new row's UNID
     // is taken by another note.
     STATUS WriteNoteRow(const NoteRow& row);
-    STATUS ReplaceItems(NOTEID id, const std::vector<StoredItem>& items);
+    STATUS InsertItems(NOTEID id, const std::vector<StoredItem>& items);
+    STATUS RemoveItems(NOTEID id);
     STATUS RemoveNote(NOTEID id);
-    // Records a change of data (documents) or of the rest at ticks.
-    STATUS MarkModified(bool data, int64_t ticks);
-    // Keeps later note IDs and sequence times above copied ones.
-    STATUS ReserveBeyond(NOTEID id, int64_t sequenceTicks);
 
     STATUS ReadInfo(std::string* info);
     STATUS WriteInfo(const std::string& info);
@@ -108,6 +116,7 @@ private:
     STATUS Verify();
     STATUS Configure();
     STATUS Exec(const char* sql);
+    STATUS Run(const char* sql);  // a cached statement without parameters
     STATUS Prepared(const char* sql, sqlite3_stmt** statement);
     STATUS Failed(int rc, const char* what);
 
