@@ -243,8 +243,8 @@ void Row(const char* what, int notes, double seconds, double floor) {
 
 int main(int argc, char** argv) {
     int people = argc > 1 ? std::atoi(argv[1]) : 100000;
-    if (people < 2 * kChanged) {
-        std::fprintf(stderr, "usage: storage_bench [PEOPLE >= %d]\n", 2 * kChanged);
+    if (people < 10 * kChanged) {
+        std::fprintf(stderr, "usage: storage_bench [PEOPLE >= %d]\n", 10 * kChanged);
         return 2;
     }
     std::string dir = (std::filesystem::temp_directory_path() / "storage-bench-XXXXXX").string();
