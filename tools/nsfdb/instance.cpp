@@ -47,13 +47,34 @@ ItemValue Flag(bool on) { return NumberValue(on ? 1 : 0); }
 
 ItemValue LoopDetectId(const std::string& dn) { return TextValue(dn.empty() ? "" : CanonicalName(dn)); }
 
-ItemValue Now() {
+// The start of the first pass: now, or the input database's last
+// modification when that is later (under a burst of writes the runtime
+// hands out modification times ahead of the clock), so that no note
+// written before the set-up counts as a change.
+ItemValue SetUpTime(const std::string& input) {
     TIMEDATE now;
     OSCurrentTIMEDATE(&now);
-    return TimeValue(now);
+    if (input.empty()) return TimeValue(now);
+    try {
+        std::optional<Database> db = Database::OpenIfExists(input);
+        if (!db) return TimeValue(now);
+        TIMEDATE data, design;
+        Check(NSFDbModifiedTime(db->handle(), &data, &design),
+              "cannot read the modification time of " + db->Describe());
+        return TimeValue(TimeDateCompare(&data, &now) > 0 ? data : now);
+    } catch (const ToolError& e) {
+        Warn(std::string("warning: ") + e.what() + "; LastEventTimeStamp_TS is the current time");
+        return TimeValue(now);
+    }
 }
 
-Settings Defaults(const std::string& instance) {
+std::string TextOf(const Settings& settings, const std::string& name) {
+    for (const auto& setting : settings)
+        if (setting.first == name && setting.second.type == TYPE_TEXT) return setting.second.data;
+    return "";
+}
+
+Settings Defaults(const std::string& instance, const Settings& changes) {
     return {{kInstanceItem, TextValue(instance)},
             {"InputDB_text", TextValue("")},
             {"OutputDB_text", TextValue("")},
@@ -67,7 +88,7 @@ Settings Defaults(const std::string& instance) {
             {"CheckAttrs_number", Flag(true)},
             {"WriteTimeStamps_number", Flag(false)},
             {"ConsoleTraceLevel_number", NumberValue(1)},
-            {"LastEventTimeStamp_TS", Now()},
+            {"LastEventTimeStamp_TS", SetUpTime(TextOf(changes, "InputDB_text"))},
             {"PublisherFilter_text", TextValue("")}};
 }
 
@@ -253,7 +274,7 @@ int RunInstance(const CommandLine& line) {
     const Database& db = opened ? *opened : created->db();
 
     std::optional<NOTEID> existing = FindInstance(db, instance);
-    Settings settings = existing ? Settings() : Defaults(instance);
+    Settings settings = existing ? Settings() : Defaults(instance, changes);
     for (const auto& [name, value] : changes) Set(&settings, name, value);
     if (settings.empty()) {
         std::cout << "instance " << Quoted(instance) << " in " << db.Describe()

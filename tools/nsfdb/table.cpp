@@ -12,8 +12,10 @@ constexpr size_t kColumns = 5;
 constexpr size_t kMaxColumnWidth = 48;  // longer cells overflow their column
 const std::array<std::string, kColumns> kHeaders = {"Event", "Type", "Source Note ID",
                                                    "NotesDN/DN", "Items"};
-// Items shown in their own columns, not among the others.
-const char* const kColumnItems[] = {"Event", "Type", "Source Note ID", "NotesDN", "DN"};
+// Items not listed among the others: those shown in their own columns and
+// those the runtime adds to every note it saves.
+const char* const kOwnColumnItems[] = {"Event",   "Type", "Source Note ID", "NotesDN",
+                                       "DN",      "$UpdatedBy", "$Revisions"};
 
 using Row = std::array<std::string, kColumns>;
 
@@ -44,8 +46,8 @@ std::string Flatten(const Json& value, const char* separator = "; ") {
     return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-bool IsColumnItem(const std::string& name) {
-    for (const char* column : kColumnItems)
+bool IsOwnColumnItem(const std::string& name) {
+    for (const char* column : kOwnColumnItems)
         if (name == column) return true;
     return false;
 }
@@ -54,11 +56,10 @@ std::string Cell(const Json& items, const char* name) {
     return items.contains(name) ? Flatten(items[name]) : "";
 }
 
-// Every item but the column items and the system's own ($) items.
 std::string OtherItems(const Json& items) {
     std::string text;
     for (const auto& [name, value] : items.items()) {
-        if (IsColumnItem(name) || name.compare(0, 1, "$") == 0) continue;
+        if (IsOwnColumnItem(name)) continue;
         if (!text.empty()) text += " | ";
         text += name + "=" + Flatten(value);
     }

@@ -1,0 +1,467 @@
+// nsfdbtool_test.cpp - process tests of the nsfdb database tool: documents
+// written from JSON and read back (also through the runtime itself),
+// updates and deletions, the sample directory, the instance writer, the
+// table output, and the exit codes and messages of bad input.
+//
+// Owned by the nsfdb tool. Each test runs nsfdb on its own data directory.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "misc.h"
+#include "nsfdb.h"
+#include "nsfnote.h"
+#include "ostime.h"
+#include "proctest.h"
+
+namespace {
+
+using Json = nlohmann::json;
+
+const char kAllKinds[] = R"({"items": {
+    "Text": "plain",
+    "Accented": "Zoë O'Brien, Jr.",
+    "List": ["CN=Jane Doe/OU=Sales/O=Acme", "", "Jane Doe"],
+    "EmptyList": [],
+    "Number": 1250.5,
+    "Whole": 42,
+    "Negative": -3,
+    "Numbers": {"numbers": [10, 20.5, [1, 2]]},
+    "When": {"time": "2019/03/01 09:00:00 AM GMT"},
+    "Times": {"times": ["2026/01/05 08:00:00 AM GMT",
+                        ["2026/01/05 04:00:00 PM GMT", "2026/01/05 05:00:00 PM GMT"]]}}})";
+
+const char* const kInstanceItems[] = {
+    "InstanceID_text",       "InputDB_text",           "OutputDB_text",
+    "LoopDetectID_text",     "LoopDetect_number",      "DirectoryFlag_number",
+    "AutoRefresh_number",    "ScheduleUnits_text",     "ScheduleValue_number",
+    "DNFormat_number",       "CheckAttrs_number",      "WriteTimeStamps_number",
+    "ConsoleTraceLevel_number", "LastEventTimeStamp_TS", "PublisherFilter_text"};
+
+std::string Trimmed(const std::string& text) {
+    size_t end = text.find_last_not_of("\r\n ");
+    return end == std::string::npos ? "" : text.substr(0, end + 1);
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+bool ParseUnid(const std::string& text, UNIVERSALNOTEID* unid) {
+    return text.size() == 32 &&
+           std::sscanf(text.c_str(), "%8X%8X%8X%8X", &unid->File.Innards[1], &unid->File.Innards[0],
+                       &unid->Note.Innards[1], &unid->Note.Innards[0]) == 4;
+}
+
+TIMEDATE TimeFromText(const std::string& text) {
+    std::string copy = text;
+    char* cursor = copy.data();
+    TIMEDATE time = {{0, 0}};
+    EXPECT_EQ(NOERROR, ConvertTextToTIMEDATE(nullptr, nullptr, &cursor, (WORD)copy.size(), &time))
+        << text;
+    return time;
+}
+
+std::string NowText() {
+    TIMEDATE now;
+    OSCurrentTIMEDATE(&now);
+    TFMT format = {TDFMT_FULL4, TTFMT_FULL, TZFMT_ALWAYS, TSFMT_DATETIME};
+    char text[MAXALPHATIMEDATE + 1];
+    WORD length = 0;
+    EXPECT_EQ(NOERROR, ConvertTIMEDATEToText(nullptr, &format, &now, text, MAXALPHATIMEDATE, &length));
+    return std::string(text, length);
+}
+
+// Items without the ones the runtime adds on every save.
+Json OwnItems(const Json& document) {
+    Json items = document.at("items");
+    items.erase("$UpdatedBy");
+    items.erase("$Revisions");
+    return items;
+}
+
+class NsfdbTest : public proctest::ProcessTest {
+protected:
+    proctest::RunResult Nsfdb(std::vector<std::string> args, const std::string& input = "") {
+        args.insert(args.begin(), {proctest::BinPath("nsfdb"), "--data", dataDir_});
+        return RunProgram(args, input);
+    }
+
+    // Runs nsfdb, expects success and returns its standard output.
+    std::string Ok(const std::vector<std::string>& args, const std::string& input = "") {
+        proctest::RunResult result = Nsfdb(args, input);
+        EXPECT_EQ(0, result.exitCode) << result.err;
+        return result.out;
+    }
+
+    std::string Put(const std::string& db, const std::string& json, const std::string& as = "") {
+        std::vector<std::string> args = {"put", db};
+        if (!as.empty()) args.insert(args.begin(), {"--as", as});
+        return Trimmed(Ok(args, json));
+    }
+
+    Json Get(const std::string& db, const std::string& unid) {
+        return Json::parse(Ok({"get", db, unid}));
+    }
+
+    std::vector<Json> Dump(const std::string& db, const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> args = {"dump", db};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::vector<Json> documents;
+        for (const std::string& line : proctest::Lines(Ok(args)))
+            if (!line.empty()) documents.push_back(Json::parse(line));
+        return documents;
+    }
+
+    // The one instance document of the configuration database.
+    Json InstanceDocument(const std::string& db) {
+        std::vector<Json> documents = Dump(db);
+        EXPECT_EQ(1u, documents.size());
+        return documents.empty() ? Json() : documents[0].at("items");
+    }
+};
+
+TEST_F(NsfdbTest, PutAndGetRoundTripEveryItemKind) {
+    Ok({"create", "kinds.nsf", "--title", "Kinds"});
+    std::string unid = Put("kinds.nsf", kAllKinds, "Jane Doe/Sales/Acme");
+    ASSERT_EQ(32u, unid.size());
+
+    Json document = Get("kinds.nsf", unid);
+    EXPECT_EQ(unid, document.at("unid"));
+    EXPECT_EQ(1, document.at("class"));
+    EXPECT_EQ(Json::parse(kAllKinds).at("items"), OwnItems(document));
+    EXPECT_EQ(Json::array({"CN=Jane Doe/OU=Sales/O=Acme"}), document.at("items").at("$UpdatedBy"));
+
+    // The runtime itself sees the Notes types and values.
+    DBHANDLE db = NULLHANDLE;
+    ASSERT_EQ(NOERROR, NSFDbOpen("kinds.nsf", &db));
+    UNIVERSALNOTEID id;
+    ASSERT_TRUE(ParseUnid(unid, &id));
+    NOTEHANDLE note = NULLHANDLE;
+    ASSERT_EQ(NOERROR, NSFNoteOpenByUNID(db, &id, 0, &note));
+    const std::pair<const char*, WORD> types[] = {
+        {"Text", TYPE_TEXT},          {"List", TYPE_TEXT_LIST},        {"Number", TYPE_NUMBER},
+        {"Numbers", TYPE_NUMBER_RANGE}, {"When", TYPE_TIME},           {"Times", TYPE_TIME_RANGE}};
+    for (const auto& [name, type] : types) {
+        WORD actual = 0;
+        EXPECT_EQ(NOERROR, NSFItemInfo(note, name, (WORD)strlen(name), nullptr, &actual, nullptr, nullptr));
+        EXPECT_EQ(type, actual) << name;
+    }
+    NUMBER number = 0;
+    EXPECT_TRUE(NSFItemGetNumber(note, "Number", &number));
+    EXPECT_EQ(1250.5, number);
+    EXPECT_EQ(3, NSFItemGetTextListEntries(note, "List"));
+    char entry[64] = "";
+    NSFItemGetTextListEntry(note, "List", 2, entry, sizeof(entry) - 1);
+    EXPECT_STREQ("Jane Doe", entry);
+    TIMEDATE when;
+    ASSERT_TRUE(NSFItemGetTime(note, "When", &when));
+    TIMEDATE expected = TimeFromText("2019/03/01 09:00:00 AM GMT");
+    EXPECT_EQ(0, TimeDateCompare(&expected, &when));
+    NSFNoteClose(note);
+    NSFDbClose(db);
+}
+
+TEST_F(NsfdbTest, UpdateReplacesGivenItemsAndRemovesNulls) {
+    Ok({"create", "docs.nsf"});
+    std::string unid = Put("docs.nsf", R"({"items": {"A": "one", "B": 2, "C": ["x", "y"]}})");
+    std::string again = Put("docs.nsf",
+                            R"({"unid": ")" + unid + R"(", "items": {"A": "uno", "B": null, "D": 4}})",
+                            "CN=Editor/O=Acme");
+    EXPECT_EQ(unid, again);
+
+    Json document = Get("docs.nsf", unid);
+    EXPECT_EQ((Json{{"A", "uno"}, {"C", {"x", "y"}}, {"D", 4}}), OwnItems(document));
+    EXPECT_EQ(Json::array({"CN=Server/O=Org", "CN=Editor/O=Acme"}), document.at("items").at("$UpdatedBy"));
+    EXPECT_EQ(1u, Dump("docs.nsf").size());
+
+    // What get writes, put reads back into the same note; with --new into a
+    // new one.
+    std::string got = Ok({"get", "docs.nsf", unid});
+    EXPECT_EQ(unid, Put("docs.nsf", got));
+    EXPECT_EQ(OwnItems(document), OwnItems(Get("docs.nsf", unid)));
+    proctest::RunResult copied = Nsfdb({"put", "docs.nsf", "--new"}, got);
+    EXPECT_EQ(0, copied.exitCode) << copied.err;
+    EXPECT_NE(unid, Trimmed(copied.out));
+    EXPECT_EQ(2u, Dump("docs.nsf").size());
+}
+
+TEST_F(NsfdbTest, FailedDocumentWritesNothingOfItself) {
+    Ok({"create", "docs.nsf"});
+    std::string unid = Put("docs.nsf", R"({"items": {"Name": "kept", "N": 1}})");
+    std::string lines = R"({"items": {"Name": "first"}})"
+                        "\n"
+                        R"({"items": {"Name": "second", "Flag": true}})"
+                        "\n"
+                        R"({"unid": ")" + unid + R"(", "items": {"Name": "changed", "N": {"time": "soon"}}})"
+                        "\n"
+                        R"({"items": {"Name": "fourth"}})"
+                        "\n"
+                        "{not json\n";
+    proctest::RunResult result = Nsfdb({"put", "docs.nsf"}, lines);
+    EXPECT_EQ(1, result.exitCode);
+    EXPECT_EQ(2u, proctest::Lines(Trimmed(result.out)).size()) << result.out;
+    EXPECT_TRUE(proctest::Matches(result.err, "line 2: item \"Flag\"")) << result.err;
+    EXPECT_TRUE(proctest::Matches(result.err, "line 3: item \"N\": .*\"soon\" is not a time")) << result.err;
+    EXPECT_TRUE(proctest::Matches(result.err, "line 5: .*parse error")) << result.err;
+
+    std::multiset<std::string> names;
+    for (const Json& document : Dump("docs.nsf")) names.insert(document["items"]["Name"].get<std::string>());
+    EXPECT_EQ((std::multiset<std::string>{"kept", "first", "fourth"}), names);
+    EXPECT_EQ((Json{{"Name", "kept"}, {"N", 1}}), OwnItems(Get("docs.nsf", unid)));
+}
+
+TEST_F(NsfdbTest, DeleteLeavesStubThatDumpSkips) {
+    Ok({"create", "docs.nsf", "--title", "Docs"});
+    std::string gone = Put("docs.nsf", R"({"items": {"Name": "gone"}})");
+    std::string stays = Put("docs.nsf", R"({"items": {"Name": "stays"}})");
+    Ok({"delete", "docs.nsf", gone});
+
+    std::vector<Json> documents = Dump("docs.nsf");
+    ASSERT_EQ(1u, documents.size());
+    EXPECT_EQ(stays, documents[0].at("unid"));
+
+    std::string info = Ok({"info", "docs.nsf"});
+    EXPECT_TRUE(proctest::Matches(info, "Title: Docs\n")) << info;
+    EXPECT_TRUE(proctest::Matches(info, "Documents: 1\n")) << info;
+    EXPECT_TRUE(proctest::Matches(info, "Deletion stubs: 1\n")) << info;
+
+    std::string modified = Ok({"modified", "docs.nsf"});
+    EXPECT_TRUE(proctest::Matches(modified, "Since: wildcard")) << modified;
+    EXPECT_TRUE(proctest::Matches(modified, "yes +" + gone)) << modified;
+    EXPECT_TRUE(proctest::Matches(modified, "no +" + stays)) << modified;
+
+    proctest::RunResult twice = Nsfdb({"delete", "docs.nsf", gone, stays});
+    EXPECT_EQ(1, twice.exitCode);
+    EXPECT_TRUE(proctest::Matches(twice.err, gone + " .*already deleted")) << twice.err;
+    EXPECT_TRUE(Dump("docs.nsf").empty()) << "the other UNID is still deleted";
+}
+
+TEST_F(NsfdbTest, ModifiedSinceListsOnlyLaterChanges) {
+    Ok({"create", "docs.nsf"});
+    std::string before = Put("docs.nsf", R"({"items": {"Name": "before"}})");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    std::string since = NowText();
+    std::string after = Put("docs.nsf", R"({"items": {"Name": "after"}})");
+
+    std::string listing = Ok({"modified", "docs.nsf", "--since", since});
+    EXPECT_TRUE(proctest::Matches(listing, "Notes: 1\n")) << listing;
+    EXPECT_TRUE(proctest::Matches(listing, after)) << listing;
+    EXPECT_FALSE(proctest::Matches(listing, before)) << listing;
+}
+
+TEST_F(NsfdbTest, SampleWritesCountsAndDirectoryShapes) {
+    std::string out = Ok({"sample", "names.nsf", "--people", "300", "--groups", "12", "--seed", "5"});
+    EXPECT_TRUE(proctest::Matches(out, "300 people, 12 groups")) << out;
+    EXPECT_TRUE(proctest::Matches(Ok({"info", "names.nsf"}), "Title: Sample Directory\n"));
+
+    std::set<std::string> people, groups, shortNames, mail;
+    std::vector<Json> memberLists;
+    bool accented = false, apostrophe = false, comma = false, nested = false;
+    for (const Json& document : Dump("names.nsf")) {
+        const Json& items = document.at("items");
+        EXPECT_EQ(items.at("Form"), items.at("Type"));
+        if (items.at("Type") == "Person") {
+            const Json& fullName = items.at("FullName");
+            ASSERT_GE(fullName.size(), 3u);
+            std::string canonical = fullName[0], abbreviated = fullName[1];
+            EXPECT_EQ(0u, canonical.find("CN=" + fullName[2].get<std::string>() + "/OU=")) << canonical;
+            EXPECT_TRUE(EndsWith(canonical, "/O=Acme")) << canonical;
+            EXPECT_EQ(std::string::npos, abbreviated.find('=')) << abbreviated;
+            EXPECT_TRUE(EndsWith(abbreviated, "/Acme")) << abbreviated;
+            EXPECT_TRUE(people.insert(canonical).second) << canonical;
+            EXPECT_TRUE(shortNames.insert(items.at("ShortName")[0]).second);
+            EXPECT_TRUE(mail.insert(items.at("InternetAddress")).second);
+            for (const char* item : {"FirstName", "LastName", "MailServer", "MailFile", "Department",
+                                     "CompanyName", "OfficePhoneNumber"})
+                EXPECT_TRUE(items.contains(item)) << item;
+            accented |= canonical.find_first_of("\xC3\xC5") != std::string::npos;
+            apostrophe |= canonical.find('\'') != std::string::npos;
+            comma |= canonical.find(", ") != std::string::npos;
+        } else {
+            ASSERT_EQ("Group", items.at("Type"));
+            EXPECT_EQ("0", items.at("GroupType"));
+            EXPECT_TRUE(groups.insert(items.at("ListName")).second);
+            memberLists.push_back(items.at("Members"));
+        }
+    }
+    EXPECT_EQ(300u, people.size());
+    EXPECT_EQ(12u, groups.size());
+    EXPECT_TRUE(groups.count("LocalDomainServers") && groups.count("OtherDomainServers"));
+    EXPECT_TRUE(accented && apostrophe && comma);
+    for (const Json& members : memberLists) {
+        for (const Json& member : members) {
+            std::string name = member;
+            bool isGroup = groups.count(name) > 0;
+            nested |= isGroup;
+            EXPECT_TRUE(isGroup || people.count(name) || EndsWith(name, "/O=Acme")) << name;
+        }
+    }
+    EXPECT_TRUE(nested);
+    std::vector<Json> views = Dump("names.nsf", {"--class", "8"});
+    ASSERT_FALSE(views.empty());
+    EXPECT_EQ("People", views[0].at("items").at("$TITLE"));
+
+    // The same seed gives the same directory; another seed another one.
+    Ok({"sample", "again.nsf", "--people", "300", "--groups", "12", "--seed", "5"});
+    Ok({"sample", "other.nsf", "--people", "300", "--groups", "12", "--seed", "6"});
+    std::vector<Json> first = Dump("names.nsf"), same = Dump("again.nsf"), other = Dump("other.nsf");
+    ASSERT_EQ(first.size(), same.size());
+    for (size_t i = 0; i < first.size(); ++i) EXPECT_EQ(OwnItems(first[i]), OwnItems(same[i]));
+    EXPECT_NE(OwnItems(first[0]), OwnItems(other[0]));
+}
+
+TEST_F(NsfdbTest, CreateFromCopiesViewsOnly) {
+    Ok({"sample", "names.nsf", "--people", "5", "--groups", "2", "--title", "Names"});
+    Ok({"create", "out.nsf", "--from", "names.nsf"});
+    EXPECT_TRUE(Dump("out.nsf").empty());
+    EXPECT_EQ(Dump("names.nsf", {"--class", "8"}).size(), Dump("out.nsf", {"--class", "8"}).size());
+    EXPECT_TRUE(proctest::Matches(Ok({"info", "out.nsf"}), "Title: Names\n"));
+
+    proctest::RunResult exists = Nsfdb({"create", "names.nsf"});
+    EXPECT_EQ(1, exists.exitCode);
+    EXPECT_TRUE(proctest::Matches(exists.err, "names.nsf")) << exists.err;
+    EXPECT_EQ(7u, Dump("names.nsf").size()) << "a refused create leaves the database alone";
+}
+
+TEST_F(NsfdbTest, InstanceCreatesEveryItemThenChangesOnlyGiven) {
+    testenv::WriteFile(DataPath("filter.xml"), "<filter><class name=\"Person\"/></filter>");
+    std::string out = Ok({"instance", "zelrpcfg.nsf", "LDAP1", "--input", "names.nsf", "--output",
+                          "out.nsf", "--filter", DataPath("filter.xml")});
+    EXPECT_TRUE(proctest::Matches(out, "created instance \"LDAP1\"")) << out;
+    EXPECT_TRUE(proctest::Matches(Ok({"info", "zelrpcfg.nsf"}), "Title: zelrep Configuration\n"));
+
+    Json items = InstanceDocument("zelrpcfg.nsf");
+    for (const char* name : kInstanceItems) {
+        ASSERT_TRUE(items.contains(name)) << name;
+        std::string item = name;
+        bool rightKind = EndsWith(item, "_text")     ? items[item].is_string()
+                         : EndsWith(item, "_number") ? items[item].is_number()
+                                                     : items[item].contains("time");
+        EXPECT_TRUE(rightKind) << item;
+    }
+    Json own = OwnItems(Json{{"items", items}});
+    EXPECT_EQ(15u, own.size());
+    own.erase("LastEventTimeStamp_TS");
+    EXPECT_EQ((Json{{"InstanceID_text", "LDAP1"}, {"InputDB_text", "names.nsf"},
+                    {"OutputDB_text", "out.nsf"}, {"LoopDetectID_text", ""},
+                    {"ScheduleUnits_text", "SECONDS"}, {"ScheduleValue_number", 120},
+                    {"LoopDetect_number", 0}, {"DirectoryFlag_number", 1}, {"AutoRefresh_number", 1},
+                    {"DNFormat_number", 1}, {"CheckAttrs_number", 1}, {"WriteTimeStamps_number", 0},
+                    {"ConsoleTraceLevel_number", 1},
+                    {"PublisherFilter_text", "<filter><class name=\"Person\"/></filter>"}}),
+              own);
+
+    Ok({"instance", "zelrpcfg.nsf", "LDAP1", "--schedule", "5", "minutes", "--trace", "debug",
+        "--dn-format", "LDAP_TYPED", "--loop-detect-id", "Repl/Acme", "--loop-detect", "on",
+        "--set", "Custom_number=7.5", "--set", "Note_text=hello"});
+    Json changed = InstanceDocument("zelrpcfg.nsf");
+    Json expected = items;
+    expected["ScheduleValue_number"] = 5;
+    expected["ScheduleUnits_text"] = "MINUTES";
+    expected["ConsoleTraceLevel_number"] = 3;
+    expected["DNFormat_number"] = 4;
+    expected["LoopDetectID_text"] = "CN=Repl/O=Acme";
+    expected["LoopDetect_number"] = 1;
+    expected["Custom_number"] = 7.5;
+    expected["Note_text"] = "hello";
+    EXPECT_EQ(OwnItems(Json{{"items", expected}}), OwnItems(Json{{"items", changed}}));
+
+    // The name matches exactly: another letter case is another instance.
+    proctest::RunResult lower = Nsfdb({"instance", "zelrpcfg.nsf", "ldap1"});
+    EXPECT_EQ(0, lower.exitCode) << lower.err;
+    EXPECT_TRUE(proctest::Matches(lower.err, "upper-cases")) << lower.err;
+    EXPECT_EQ(2u, Dump("zelrpcfg.nsf").size());
+}
+
+TEST_F(NsfdbTest, BadInputFailsWithMessage) {
+    Ok({"create", "docs.nsf"});
+    struct Case {
+        std::vector<std::string> args;
+        std::string input;
+        int exitCode;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"put", "docs.nsf"}, "{\"items\": ", 1, "input: parse error"},
+        {{"put", "docs.nsf"}, "[1, 2]", 1, "document 1: a document must be a JSON object"},
+        {{"put", "docs.nsf"}, R"({"Name": "x"})", 1, "unknown field \"Name\""},
+        {{"put", "docs.nsf"}, R"({"items": {"X": {"numbers": ["a"]}}})", 1, "item \"X\": expected a number"},
+        {{"put", "docs.nsf", "missing.json"}, "", 1, "cannot read \"missing.json\""},
+        {{"get", "nope.nsf", "0123456789ABCDEF0123456789ABCDEF"}, "", 1, "cannot open database \"nope.nsf\""},
+        {{"get", "docs.nsf", "0123456789ABCDEF0123456789ABCDEF"}, "", 1,
+         "0123456789ABCDEF0123456789ABCDEF in database \"docs.nsf\""},
+        {{"get", "docs.nsf", "12345"}, "", 1, "\"12345\" is not a UNID"},
+        {{"delete", "docs.nsf", "0123456789ABCDEF0123456789ABCDEF"}, "", 1, "cannot find document"},
+        {{"info", "../outside.nsf"}, "", 1, "cannot open database"},
+        {{}, "", 2, "no command given"},
+        {{"frobnicate"}, "", 2, "unknown command \"frobnicate\""},
+        {{"get", "docs.nsf"}, "", 2, "get: missing arguments"},
+        {{"dump", "docs.nsf", "--format", "xml"}, "", 2, "--format must be json or table"},
+        {{"dump", "docs.nsf", "--class", "abc"}, "", 2, "--class must be a note class"},
+        {{"dump", "docs.nsf", "--colour"}, "", 2, "unknown option --colour"},
+        {{"sample", "s.nsf", "--people", "-1", "--groups", "1"}, "", 2, "--people must be a whole number"},
+        {{"sample", "s.nsf", "--people", "1"}, "", 2, "sample needs --people N and --groups M"},
+        {{"instance", "cfg.nsf", "X", "--schedule", "5"}, "", 2, "--schedule needs 2 values"},
+        {{"instance", "cfg.nsf", "X", "--schedule", "5", "weeks"}, "", 2, "--schedule units"},
+        {{"instance", "cfg.nsf", "X", "--directory", "maybe"}, "", 2, "--directory must be on or off"},
+        {{"instance", "cfg.nsf", "X", "--set", "Y_number=abc"}, "", 2, "--set Y_number must be a number"},
+        {{"instance", "cfg.nsf", "X", "--last-event", "yesterday-ish"}, "", 1, "is not a time"},
+    };
+    for (const Case& c : cases) {
+        proctest::RunResult result = Nsfdb(c.args, c.input);
+        std::string what = c.args.empty() ? "(no arguments)" : c.args[0] + " " + c.input;
+        EXPECT_EQ(c.exitCode, result.exitCode) << what << "\n" << result.err;
+        EXPECT_TRUE(proctest::Matches(result.err, "nsfdb: .*" + c.message)) << what << "\n" << result.err;
+        EXPECT_EQ(c.exitCode == 2, proctest::Matches(result.err, "usage: nsfdb")) << what;
+    }
+    EXPECT_TRUE(Dump("docs.nsf").empty());
+    EXPECT_FALSE(std::filesystem::exists(DataPath("cfg.nsf"))) << "a refused instance creates nothing";
+
+    proctest::RunResult help = Nsfdb({"--help"});
+    EXPECT_EQ(0, help.exitCode);
+    EXPECT_TRUE(proctest::Matches(help.out, "usage: nsfdb"));
+}
+
+TEST_F(NsfdbTest, TableShowsChangeDocumentColumns) {
+    Ok({"create", "out.nsf"});
+    const std::string source = "0123456789ABCDEF0123456789ABCDEF";
+    Put("out.nsf", R"({"items": {"NotesDN": "CN=Jane Doe/OU=Sales/O=Acme", "Type": "Person", "Source Note ID": ")" +
+                       source + R"(", "Event": "ADD", "Department": "Sales", "ShortName": ["jdoe", "jane"]}})");
+    Put("out.nsf", R"({"items": {"Source Note ID": ")" + source + R"(", "Event": "DELETE"}})");
+    Put("out.nsf", R"({"items": {"Type": "Person", "Source Note ID": ")" + source +
+                       R"(", "Event": "rename", "DN": "CN=Jane Roe/OU=Sales/O=Acme", "RDN": "OU=Sales/O=Acme", "CN": "Jane Roe"}})");
+
+    std::vector<std::string> lines = proctest::Lines(Ok({"dump", "out.nsf", "--format", "table"}));
+    ASSERT_GE(lines.size(), 5u);
+    const std::string& header = lines[0];
+    size_t typeColumn = header.find("Type"), sourceColumn = header.find("Source Note ID"),
+           dnColumn = header.find("NotesDN/DN"), itemsColumn = header.find("Items");
+    ASSERT_EQ(0u, header.find("Event"));
+    ASSERT_TRUE(typeColumn < sourceColumn && sourceColumn < dnColumn && dnColumn < itemsColumn) << header;
+    EXPECT_EQ(std::string::npos, lines[1].find_first_not_of("- ")) << lines[1];
+
+    EXPECT_EQ(0u, lines[2].find("ADD"));
+    EXPECT_EQ(typeColumn, lines[2].find("Person"));
+    EXPECT_EQ(sourceColumn, lines[2].find(source));
+    EXPECT_EQ(dnColumn, lines[2].find("CN=Jane Doe/OU=Sales/O=Acme"));
+    EXPECT_EQ(itemsColumn, lines[2].find("Department=Sales | ShortName=jdoe; jane")) << lines[2];
+
+    EXPECT_EQ(0u, lines[3].find("DELETE"));
+    EXPECT_EQ(sourceColumn, lines[3].find(source));
+
+    EXPECT_EQ(0u, lines[4].find("rename"));
+    EXPECT_EQ(dnColumn, lines[4].find("CN=Jane Roe/OU=Sales/O=Acme"));
+    EXPECT_TRUE(proctest::Matches(lines[4], "RDN=OU=Sales/O=Acme \\| CN=Jane Roe$")) << lines[4];
+}
+
+}  // namespace
