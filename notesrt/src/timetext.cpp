@@ -197,6 +197,13 @@ bool DecideShown(const TFMT& format, const TIMEDATE& td, Shown* shown) {
     return !shown->date || (shown->wall.year >= 1 && shown->wall.year <= kMaxTextYear);
 }
 
+// Whether the instant falls in a year that text can show, on the wall
+// clock of its own zone.
+bool CanBeShown(const Zone& zone, int64_t instant) {
+    int year = WallClockOf(instant - WallOffsetTicks(zone, instant)).year;
+    return year >= 1 && year <= kMaxTextYear;
+}
+
 void AppendYear(const TextSettings& settings, int year, bool forceFour, TextBuilder* out) {
     bool twoDigits = !forceFour && !settings.fourDigitYears && year >= 1950 && year <= 1999;
     out->AppendNumber(twoDigits ? year % 100 : year, twoDigits ? 2 : 4);
@@ -580,7 +587,7 @@ bool BuildTimedate(const TextSettings& settings, const TFMT& format, const Parse
     }
     int64_t gm = GmOfWall(zone, fixedDaylight, daylight, day * kTicksPerDay + timeOfDay);
     int64_t gmDay = DayOf(gm);
-    if (gmDay < 0 || gmDay > (int64_t)kJulianDayMask) return false;
+    if (gmDay < 0 || gmDay > (int64_t)kJulianDayMask || !CanBeShown(zone, gm)) return false;
     result->Innards[0] = (DWORD)(gm - gmDay * kTicksPerDay);
     result->Innards[1] = (DWORD)gmDay | ZoneBitsOf(zone);
     return true;
