@@ -130,10 +130,13 @@ STATUS CNoteInfo::ResetNoteInfo(DBHANDLE hDB, NOTEID noteID) {
     return status;
 }
 
+// A note created after since is an add. The since-time of a pass is the
+// latest change the previous pass saw, so a note created exactly then was
+// published already: changed again, it is a modify.
 NOTEEVENT CNoteInfo::EventType(TIMEDATE since) {
     if (m_bDeleted)
         m_Event = EVENT_DELETE;
-    else if (CompareTimeDate(m_UNID.Note, since) >= 0)
+    else if (CompareTimeDate(m_UNID.Note, since) > 0)
         m_Event = EVENT_ADD;
     else if (m_Sequence != 1)
         m_Event = EVENT_MODIFY;

@@ -37,6 +37,8 @@ protected:
     }
 
     void WriteConfig(const char* filter, TIMEDATE lastEvent) {
+        config_.reset();
+        NSFDbDelete("zelrpcfg.nsf");
         DBHANDLE hCfg = pubtest::CreateDb("zelrpcfg.nsf", "Configuration");
         pubtest::Put(hCfg, [&](NOTEHANDLE h) {
             NSFItemSetText(h, "InstanceID_text", "TEST", MAXWORD);
@@ -179,7 +181,7 @@ TEST_F(ReplicationTest, FilterWithoutClassesSuspendsBeforeListing) {
 }
 
 TEST_F(ReplicationTest, UncreatableOutputIsReportedAndTheNextPassRecovers) {
-    char badPath[] = "no-such-dir/out.nsf";
+    char badPath[] = "../outside.nsf";  // outside the data directory
     config_->SetOutputDB(badPath);
     PutPerson("Doe");
     EXPECT_NE(NOERROR, Run(1));
