@@ -17,6 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "idtable.h"
 #include "misc.h"
 #include "nsfdb.h"
 #include "nsfnote.h"
@@ -383,6 +384,50 @@ TEST_F(NsfdbTest, InstanceCreatesEveryItemThenChangesOnlyGiven) {
     EXPECT_EQ(2u, Dump("zelrpcfg.nsf").size());
 }
 
+TEST_F(NsfdbTest, InstanceStartsAfterTheLastChangeOfItsInput) {
+    Ok({"sample", "names.nsf", "--people", "300", "--groups", "5"});
+    Ok({"instance", "zelrpcfg.nsf", "LDAP1", "--input", "names.nsf"});
+    std::string person = Put("names.nsf", R"({"items": {"Form": "Person", "Type": "Person"}})");
+
+    DBHANDLE cfg = NULLHANDLE, names = NULLHANDLE;
+    ASSERT_EQ(NOERROR, NSFDbOpen("zelrpcfg.nsf", &cfg));
+    UNIVERSALNOTEID unid;
+    ASSERT_TRUE(ParseUnid(Dump("zelrpcfg.nsf").at(0).at("unid"), &unid));
+    NOTEHANDLE note = NULLHANDLE;
+    ASSERT_EQ(NOERROR, NSFNoteOpenByUNID(cfg, &unid, 0, &note));
+    TIMEDATE since;
+    ASSERT_TRUE(NSFItemGetTime(note, "LastEventTimeStamp_TS", &since));
+    NSFNoteClose(note);
+    NSFDbClose(cfg);
+
+    // Only the change made after the set-up is later than its time.
+    ASSERT_EQ(NOERROR, NSFDbOpen("names.nsf", &names));
+    TIMEDATE until;
+    DHANDLE table = NULLHANDLE;
+    ASSERT_EQ(NOERROR, NSFDbGetModifiedNoteTable(names, NOTE_CLASS_DOCUMENT, since, &until, &table));
+    ASSERT_TRUE(ParseUnid(person, &unid));
+    NOTEID personId = 0;
+    ASSERT_EQ(NOERROR, NSFDbGetNoteInfoByUNID(names, &unid, &personId, nullptr, nullptr, nullptr));
+    EXPECT_EQ(1u, IDEntries(table));
+    EXPECT_TRUE(IDIsPresent(table, personId));
+    IDDestroyTable(table);
+    NSFDbClose(names);
+}
+
+TEST_F(NsfdbTest, DataDirectoryComesFromOptionOrEnvironment) {
+    proctest::StartOptions options;
+    options.env = {"NOTES_DATA_DIR=" + dataDir_};
+    proctest::RunResult created = proctest::Run({proctest::BinPath("nsfdb"), "create", "env.nsf"}, "", options);
+    EXPECT_EQ(0, created.exitCode) << created.err;
+    EXPECT_TRUE(std::filesystem::exists(DataPath("env.nsf")));
+    EXPECT_EQ(0, Nsfdb({"info", "ENV.NSF"}).exitCode);
+
+    proctest::RunResult missing =
+        proctest::Run({proctest::BinPath("nsfdb"), "--data", DataPath("missing"), "info", "env.nsf"});
+    EXPECT_EQ(1, missing.exitCode);
+    EXPECT_TRUE(proctest::Matches(missing.err, "cannot use data directory")) << missing.err;
+}
+
 TEST_F(NsfdbTest, BadInputFailsWithMessage) {
     Ok({"create", "docs.nsf"});
     struct Case {
@@ -397,6 +442,7 @@ TEST_F(NsfdbTest, BadInputFailsWithMessage) {
         {{"put", "docs.nsf"}, R"({"Name": "x"})", 1, "unknown field \"Name\""},
         {{"put", "docs.nsf"}, R"({"items": {"X": {"numbers": ["a"]}}})", 1, "item \"X\": expected a number"},
         {{"put", "docs.nsf", "missing.json"}, "", 1, "cannot read \"missing.json\""},
+        {{"put", "docs.nsf", dataDir_}, "", 1, "it is a directory"},
         {{"get", "nope.nsf", "0123456789ABCDEF0123456789ABCDEF"}, "", 1, "cannot open database \"nope.nsf\""},
         {{"get", "docs.nsf", "0123456789ABCDEF0123456789ABCDEF"}, "", 1,
          "0123456789ABCDEF0123456789ABCDEF in database \"docs.nsf\""},

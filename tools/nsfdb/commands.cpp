@@ -88,8 +88,6 @@ std::string LastModified(const Database& db) {
 
 void ReportError(const std::string& message) { std::cerr << "nsfdb: " << message << '\n'; }
 
-void Warn(const std::string& message) { std::cerr << "nsfdb: " << message << '\n'; }
-
 int RunCreate(const CommandLine& line) {
     if (line.Has("--from") && line.Value("--from").empty())
         throw UsageError("--from needs a database name");

@@ -20,10 +20,9 @@ int RunModified(const CommandLine& line);
 int RunSample(const CommandLine& line);
 int RunInstance(const CommandLine& line);
 
-// Reports one failure of a command that goes on with the rest of its work.
+// "nsfdb: message" on standard error: a failure of a command that goes on
+// with the rest of its work, or a warning.
 void ReportError(const std::string& message);
-// Prints a progress or advisory line on standard error.
-void Warn(const std::string& message);
 
 }  // namespace nsfdb
 

@@ -63,7 +63,7 @@ ItemValue SetUpTime(const std::string& input) {
               "cannot read the modification time of " + db->Describe());
         return TimeValue(TimeDateCompare(&data, &now) > 0 ? data : now);
     } catch (const ToolError& e) {
-        Warn(std::string("warning: ") + e.what() + "; LastEventTimeStamp_TS is the current time");
+        ReportError(std::string("warning: ") + e.what() + "; LastEventTimeStamp_TS is the current time");
         return TimeValue(now);
     }
 }
@@ -196,13 +196,13 @@ void ApplyOptions(const CommandLine& line, Settings* settings) {
 // Names the task could not use as they are.
 void WarnAboutName(const std::string& instance) {
     if (instance.find('"') != std::string::npos)
-        Warn("warning: the task cannot search for an instance name containing a double quote");
+        ReportError("warning: the task cannot search for an instance name containing a double quote");
     if (instance.size() > kMaxTaskInstanceName)
-        Warn("warning: the task refuses instance names longer than " +
+        ReportError("warning: the task refuses instance names longer than " +
              std::to_string(kMaxTaskInstanceName) + " characters");
     for (char c : instance) {
         if (c >= 'a' && c <= 'z') {
-            Warn("warning: the task upper-cases the instance name of its command line; this "
+            ReportError("warning: the task upper-cases the instance name of its command line; this "
                  "document is found only by SETINSTANCE or another exact name");
             return;
         }
@@ -228,7 +228,7 @@ std::optional<NOTEID> FindInstance(const Database& db, const std::string& instan
             found.push_back(listed.id);
     if (found.empty()) return std::nullopt;
     if (found.size() > 1)
-        Warn("warning: " + std::to_string(found.size()) + " documents in " + db.Describe() +
+        ReportError("warning: " + std::to_string(found.size()) + " documents in " + db.Describe() +
              " hold instance " + Quoted(instance) + "; changing note ID " +
              std::to_string(found.back()) + ", the one the task uses");
     return found.back();

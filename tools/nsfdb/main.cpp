@@ -65,14 +65,12 @@ int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     try {
         return nsfdb::Run(argc, argv);
-    } catch (const nsfdb::UsageError& e) {
-        std::cerr << "nsfdb: " << e.what() << "\n\n" << nsfdb::UsageText();
     } catch (const nsfdb::ToolError& e) {
-        std::cerr << "nsfdb: " << e.what() << '\n';
+        nsfdb::ReportError(e.what());
+        if (e.exitCode() == nsfdb::kExitUsage) std::cerr << '\n' << nsfdb::UsageText();
         return e.exitCode();
     } catch (const std::exception& e) {
-        std::cerr << "nsfdb: " << e.what() << '\n';
+        nsfdb::ReportError(e.what());
         return nsfdb::kExitFailure;
     }
-    return nsfdb::kExitUsage;
 }

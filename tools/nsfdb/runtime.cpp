@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -256,6 +257,9 @@ std::vector<ListedNote> AllNotes(const Database& db, WORD noteClass) {
 std::string ReadTextFile(const std::string& path) {
     if (path == "-")
         return std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored))
+        throw ToolError("cannot read " + Quoted(path) + ": it is a directory");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw ToolError("cannot read " + Quoted(path) + ": " + std::strerror(errno));
     std::ostringstream text;
