@@ -49,7 +49,9 @@ const char kSchema[] =
     "  deleted INTEGER NOT NULL);"
     // The creation time leads so that new UNIDs land at the index's end.
     "CREATE UNIQUE INDEX notes_by_unid ON notes(unid_note, unid_file);"
-    "CREATE INDEX notes_by_sequence ON notes(sequence_ticks);"
+    // Covers the change listings, so they read only the index's tail.
+    "CREATE INDEX notes_by_sequence ON notes(sequence_ticks, class, deleted, sequence, unid_file,"
+    "  unid_note);"
     "CREATE TABLE items("
     "  note_id INTEGER NOT NULL,"
     "  position INTEGER NOT NULL,"
@@ -238,6 +240,7 @@ STATUS Store::Configure() {
     // every 32 MB rather than every 4 MB keeps single-note commits cheap.
     if (status == NOERROR) status = Exec("PRAGMA wal_autocheckpoint = 8192");
     if (status == NOERROR) status = Exec("PRAGMA journal_size_limit = 67108864");
+    if (status == NOERROR) status = Exec("PRAGMA cache_size = -16384");
     return status;
 }
 

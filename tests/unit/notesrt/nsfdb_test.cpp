@@ -254,3 +254,21 @@ TEST_F(DbFileTest, FailedOpenOrCreateLeavesNothingBehind) {
     EXPECT_EQ(NOERROR, NSFDbOpen("test.nsf", &db));
     NSFDbClose(db);
 }
+
+TEST_F(DbFileTest, FailedReadsAreReportedAndLeaveNothingOpen) {
+    DBHANDLE db = CreateDb();
+    NOTEID id = SaveDoc(db);
+    NRTFaultFailNth(NRT_FAULT_READ, 1, ERR_IO);
+    NOTEHANDLE note = 5;
+    EXPECT_EQ(ERR_IO, NSFNoteOpen(db, id, 0, &note));
+    EXPECT_EQ(NULLHANDLE, note);
+    NRTFaultFailNth(NRT_FAULT_READ, 1, ERR_IO);
+    DHANDLE table = 5;
+    TIMEDATE until{};
+    EXPECT_EQ(ERR_IO, NSFDbGetModifiedNoteTable(db, NOTE_CLASS_DOCUMENT, TIMEDATE{}, &until, &table));
+    EXPECT_EQ(NULLHANDLE, table);
+    NRTFaultFailNth(NRT_FAULT_READ, 1, ERR_IO);
+    EXPECT_EQ(ERR_IO, NSFDbGetNoteInfo(db, id, nullptr, nullptr, nullptr));
+    EXPECT_EQ(NOERROR, NSFDbGetNoteInfo(db, id, nullptr, nullptr, nullptr));
+    EXPECT_NE(NULLHANDLE, OpenNote(db, id));
+}
