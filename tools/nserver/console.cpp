@@ -226,9 +226,10 @@ private:
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             WaitAndHandle(false, int(std::max<int64_t>(1, left.count())));
         }
+        std::string grace = std::to_string(settings_.killAfterSeconds) +
+                            (settings_.killAfterSeconds == 1 ? " second" : " seconds");
         for (const std::string& task : tasks_.Running())
-            Say("Task " + task + " did not stop within " + std::to_string(settings_.killAfterSeconds) +
-                " seconds; killing it.");
+            Say("Task " + task + " did not stop within " + grace + "; killing it.");
         tasks_.SignalAll(SIGKILL);
         while (!tasks_.Empty()) WaitAndHandle(false, 1000);
     }

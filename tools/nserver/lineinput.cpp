@@ -95,7 +95,10 @@ void LineInput::TakeLine(std::string text, std::vector<InputLine>* lines) {
 
 void LineInput::WithPromptHidden(const std::function<void()>& write) {
     bool prompt = interactive_ && g_interactive == this;
-    if (prompt) rl_clear_visible_line();
+    if (prompt) {
+        rl_clear_visible_line();
+        std::fflush(rl_outstream ? rl_outstream : stdout);  // before write() bypasses stdio
+    }
     write();
     if (prompt) rl_forced_update_display();
 }
