@@ -60,7 +60,9 @@ WORD DateOrderFlag() {
     return DATE_YMD;
 }
 
-INTLFORMAT BuildIntl(const Zone& zone) {
+}  // namespace
+
+INTLFORMAT ServerIntl(const Zone& zone) {
     INTLFORMAT intl;
     std::memset(&intl, 0, sizeof intl);
     intl.Flags = DateOrderFlag() | DATE_4DIGIT_YEAR;
@@ -81,8 +83,6 @@ INTLFORMAT BuildIntl(const Zone& zone) {
     CopyText(intl.TomorrowString, YTSTRMAX, "Tomorrow");
     return intl;
 }
-
-}  // namespace
 
 Zone ServerZone() {
     int field = 0;
@@ -116,7 +116,7 @@ extern "C" {
 
 void LNPUBLIC OSGetIntlSettings(INTLFORMAT* intl, WORD size) {
     if (intl == nullptr) return;
-    INTLFORMAT full = nrt::BuildIntl(nrt::ServerZone());
+    INTLFORMAT full = nrt::ServerIntl(nrt::ServerZone());
     std::memcpy(intl, &full, size < sizeof full ? size : sizeof full);
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "global.h"
+#include "intl.h"
 
 namespace nrt {
 
@@ -69,10 +70,11 @@ int64_t WallOffsetTicks(const Zone& zone, int64_t gmTicks);
 // repeated when daylight time ends, daylight time is taken.
 int64_t GmTicksOfWall(const Zone& zone, int64_t wallTicks);
 
-// The server's zone and daylight rule from notes.ini (intl.cpp); the rest
-// of the settings come from OSGetIntlSettings.
+// The server's settings from notes.ini (intl.cpp): its zone, its daylight
+// rule, and the international format that goes with the zone.
 Zone ServerZone();
 DstLaw ServerDstLaw();
+INTLFORMAT ServerIntl(const Zone& zone);
 
 }  // namespace nrt
 

@@ -9,7 +9,6 @@
 // read ZWn/ZEn (west/east, whole hours, then A, B or C for 15, 30 or 45
 // minutes). Hundredths are never written and are dropped when read.
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 
 #include "misc.h"
@@ -38,6 +37,7 @@ struct TextSettings {
     const char* timeSep;
     const char* decimalSep;
     const char* relativeWords[3];  // yesterday, today, tomorrow
+    Zone server;
 };
 
 bool IsTerminated(const char* field, size_t size) { return std::memchr(field, '\0', size) != nullptr; }
@@ -52,8 +52,9 @@ bool HasDigitOrBlank(const char* text) {
 bool UsableMarker(const char* text) { return *text != '\0' && !HasDigitOrBlank(text); }
 
 bool ReadSettings(const INTLFORMAT* given, INTLFORMAT* storage, TextSettings* settings) {
+    settings->server = ServerZone();
     if (given == nullptr) {
-        OSGetIntlSettings(storage, sizeof *storage);
+        *storage = ServerIntl(settings->server);
         given = storage;
     }
     const char* texts[] = {given->AMString,      given->PMString,      given->DateString,
@@ -129,10 +130,19 @@ public:
         std::memcpy(bytes_ + length_, text, length);
         length_ += length;
     }
+    // A non-negative number, zero-padded to at least width digits.
     void AppendNumber(int value, int width) {
         char digits[16];
-        std::snprintf(digits, sizeof digits, "%0*d", width, value);
-        Append(digits);
+        int count = 0;
+        do {
+            digits[count++] = (char)('0' + value % 10);
+            value /= 10;
+        } while (value > 0 && count < 15);
+        while (count < width && count < 15) digits[count++] = '0';
+        char text[16];
+        for (int i = 0; i < count; ++i) text[i] = digits[count - 1 - i];
+        text[count] = '\0';
+        Append(text);
     }
     void Blank() {
         if (length_ > 0) Append(" ");
@@ -162,14 +172,15 @@ struct Shown {
 bool HasTime(const TIMEDATE& td) { return td.Innards[0] != ALLDAY; }
 bool HasDate(const TIMEDATE& td) { return td.Innards[1] != ANYDAY; }
 
-int64_t WallNow(const Zone& zone) {
-    int64_t now = CurrentTicks();
-    return now - WallOffsetTicks(zone, now);
-}
-
 int64_t DayOf(int64_t ticks) { return FloorDiv(ticks, kTicksPerDay); }
 
-bool DecideShown(const TFMT& format, const TIMEDATE& td, Shown* shown) {
+// Julian day of the current date on the zone's wall clock.
+int64_t Today(const Zone& zone) {
+    int64_t now = CurrentTicks();
+    return DayOf(now - WallOffsetTicks(zone, now));
+}
+
+bool DecideShown(const TFMT& format, const TIMEDATE& td, const Zone& server, Shown* shown) {
     if (HasTime(td) && td.Innards[0] >= (DWORD)kTicksPerDay) return false;
     shown->date = HasDate(td) && format.Structure != TSFMT_TIME;
     shown->time = HasTime(td) && format.Structure != TSFMT_DATE;
@@ -177,7 +188,6 @@ bool DecideShown(const TFMT& format, const TIMEDATE& td, Shown* shown) {
     if (format.Structure == TSFMT_TIME && !HasTime(td)) return false;
     if (!shown->date && !shown->time) return false;
 
-    Zone server = ServerZone();
     shown->zone = (format.Zone == TZFMT_NEVER || !HasDate(td)) ? server : ZoneOfBits(td.Innards[1]);
     shown->label = shown->time && (format.Zone == TZFMT_ALWAYS ||
                                    (format.Zone == TZFMT_SOMETIMES && !SameZone(shown->zone, server)));
@@ -228,17 +238,19 @@ const char* YearMonthOrder(DateOrder order) { return order == DateOrder::kYMD ? 
 
 void AppendDate(const TextSettings& settings, const TFMT& format, const Shown& shown,
                 TextBuilder* out) {
-    int64_t shownDay = JulianDayOf(shown.wall.year, shown.wall.month, shown.wall.day);
-    int64_t today = DayOf(WallNow(shown.zone));
-    if (format.Structure == TSFMT_CDATETIME && shownDay >= today - 1 && shownDay <= today + 1) {
-        out->Append(settings.relativeWords[shownDay - today + 1]);
-        return;
+    if (format.Structure == TSFMT_CDATETIME) {
+        int64_t shownDay = JulianDayOf(shown.wall.year, shown.wall.month, shown.wall.day);
+        int64_t today = Today(shown.zone);
+        if (shownDay >= today - 1 && shownDay <= today + 1) {
+            out->Append(settings.relativeWords[shownDay - today + 1]);
+            return;
+        }
     }
     bool forceFour = format.Date >= TDFMT_FULL4;
     switch (format.Date) {
         case TDFMT_CPARTIAL:
         case TDFMT_CPARTIAL4: {
-            bool thisYear = CivilDateOf(today).year == shown.wall.year;
+            bool thisYear = CivilDateOf(Today(shown.zone)).year == shown.wall.year;
             const char* parts = thisYear ? MonthDayOrder(settings.order) : FullOrder(settings.order);
             AppendDateParts(settings, parts, shown.wall, forceFour, out);
             return;
@@ -483,13 +495,13 @@ bool IsYearMonthFormat(const TFMT& format) {
     return format.Date == TDFMT_DPARTIAL || format.Date == TDFMT_DPARTIAL4;
 }
 
-// Orders the numbers into year, month, day; currentYear fills a missing
-// year and day 1 a missing day.
+// Orders the numbers into year, month, day. A missing year is the current
+// one in the zone, a missing day the first of the month.
 bool ResolveDate(const TextSettings& settings, const TFMT& format, const DateText& date,
-                 int currentYear, WallClock* wall) {
+                 const Zone& zone, WallClock* wall) {
     const int* v = date.values;
     const int* d = date.digits;
-    int year = currentYear, month = 0, day = 1;
+    int year = 0, month = 0, day = 1;
     if (date.count == 3) {
         DateOrder order = d[0] > 2 ? DateOrder::kYMD : settings.order;
         if (order == DateOrder::kYMD) year = FullYear(v[0], d[0]), month = v[1], day = v[2];
@@ -499,10 +511,11 @@ bool ResolveDate(const TextSettings& settings, const TFMT& format, const DateTex
         year = FullYear(v[0], d[0]), month = v[1];
     } else if (d[1] > 2 || IsYearMonthFormat(format)) {
         month = v[0], year = FullYear(v[1], d[1]);
-    } else if (settings.order == DateOrder::kDMY) {
-        day = v[0], month = v[1];
     } else {
-        month = v[0], day = v[1];
+        year = CivilDateOf(Today(zone)).year;
+        bool dayFirst = settings.order == DateOrder::kDMY;
+        month = v[dayFirst ? 1 : 0];
+        day = v[dayFirst ? 0 : 1];
     }
     wall->year = year;
     wall->month = month;
@@ -539,8 +552,8 @@ bool ReadText(const TextSettings& settings, const TFMT& format, Scanner* in, Par
 }
 
 // The zone the text's wall clock is read in: its label, else the server's.
-void ReadingZone(const ParsedText& parsed, Zone* zone, bool* fixedDaylight, bool* daylight) {
-    Zone server = ServerZone();
+void ReadingZone(const ParsedText& parsed, const Zone& server, Zone* zone, bool* fixedDaylight,
+                 bool* daylight) {
     *fixedDaylight = parsed.hasZone;
     *daylight = parsed.zone.daylight;
     if (!parsed.hasZone) {
@@ -562,8 +575,7 @@ bool BuildTimedate(const TextSettings& settings, const TFMT& format, const Parse
                    TIMEDATE* result) {
     Zone zone;
     bool fixedDaylight = false, daylight = false;
-    ReadingZone(parsed, &zone, &fixedDaylight, &daylight);
-    int64_t today = DayOf(WallNow(zone));
+    ReadingZone(parsed, settings.server, &zone, &fixedDaylight, &daylight);
     WallClock wall = {0, 0, 0, parsed.time.hour, parsed.time.minute, parsed.time.second, 0};
     int64_t timeOfDay = wall.hour * kTicksPerHour + wall.minute * kTicksPerMinute +
                         wall.second * kTicksPerSecond;
@@ -574,9 +586,9 @@ bool BuildTimedate(const TextSettings& settings, const TFMT& format, const Parse
         return true;
     }
     if (parsed.date.relative) {
-        CivilDate date = CivilDateOf(today + parsed.date.relativeDays);
+        CivilDate date = CivilDateOf(Today(zone) + parsed.date.relativeDays);
         wall.year = date.year, wall.month = date.month, wall.day = date.day;
-    } else if (!ResolveDate(settings, format, parsed.date, CivilDateOf(today).year, &wall)) {
+    } else if (!ResolveDate(settings, format, parsed.date, zone, &wall)) {
         return false;
     }
     int64_t day = JulianDayOf(wall.year, wall.month, wall.day);
@@ -609,7 +621,7 @@ STATUS LNPUBLIC ConvertTIMEDATEToText(const INTLFORMAT* intl, const TFMT* format
     TFMT tfmt = nrt::FormatOrDefault(format);
     if (!nrt::ValidFormat(tfmt)) return ERR_TFMT;
     nrt::Shown shown;
-    if (!nrt::DecideShown(tfmt, *td, &shown)) return ERR_TDO_CONV;
+    if (!nrt::DecideShown(tfmt, *td, settings.server, &shown)) return ERR_TDO_CONV;
 
     nrt::TextBuilder text;
     if (shown.date) nrt::AppendDate(settings, tfmt, shown, &text);

@@ -261,7 +261,8 @@ TEST_F(TimeTextTest, BadTextIsRefusedAndLeavesThePointer) {
     const char* bad[] = {"",          "garbage",          "2026/02/30",      "2026/13/01",
                          "25:00:00",  "13:00:00 PM",      "00:10 AM",        "2026/12/07 24:00",
                          "99999/1/1", "1234567890/1/1",   "/12/07",          "2026/12/07 8:",
-                         "12",        "0000/01/01 01:00"};
+                         "12",        "0000/01/01 01:00",
+                         "0001/01/01 00:30:00 AM CEDT"};  // GMT falls before year 1
     for (const char* text : bad) {
         TIMEDATE td = {{1, 2}};
         size_t used = 7;
