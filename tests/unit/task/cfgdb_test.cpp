@@ -38,23 +38,6 @@ TEST_F(CfgDBTest, QueryStringDoublesBackslashesOnly) {
     EXPECT_EQ(nullptr, prepQueryString(out, nullptr));
 }
 
-TEST_F(CfgDBTest, OpenAndCloseKeepTheHandleRules) {
-    CreateDb();
-    std::string file = DEFAULT_CFGDB_NAME;
-    EXPECT_EQ(CFGDB_NULL_ARG, openCfgDB(Text(file), nullptr));
-    EXPECT_EQ(CFGDB_NULL_ARG, closeCfgDB(nullptr));
-    DBHANDLE handle = NULLHANDLE;
-    EXPECT_EQ(NOERROR, closeCfgDB(&handle));
-    ASSERT_EQ(NOERROR, openCfgDB(Text(file), &handle));
-    DBHANDLE opened = handle;
-    EXPECT_EQ(NOERROR, openCfgDB(Text(file), &handle));  // open already: kept
-    EXPECT_EQ(opened, handle);
-    EXPECT_EQ(NOERROR, closeCfgDB(&handle));
-    EXPECT_EQ(NULLHANDLE, handle);
-    std::string absent = "absent.nsf";
-    EXPECT_NE(NOERROR, openCfgDB(Text(absent), &handle));
-}
-
 TEST_F(CfgDBTest, FindsTheInstanceDocument) {
     AddInstance("OTHER");
     NOTEID id = AddInstance("ZEL1");

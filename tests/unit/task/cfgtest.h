@@ -184,13 +184,6 @@ protected:
         WithNote(id, path, [&](NOTEHANDLE h) { NSFItemGetTime(h, item, &time); });
         return time;
     }
-    bool HasItem(NOTEID id, const char* item, const char* path = DEFAULT_CFGDB_NAME) {
-        bool present = false;
-        WithNote(id, path,
-                 [&](NOTEHANDLE h) { present = NSFItemIsPresent(h, item, (WORD)strlen(item)); });
-        return present;
-    }
-
     // The text of the configuration's publisher filter block ("" for none).
     static std::string FilterText(CConfig& config) {
         unsigned long handle = 0;

@@ -81,25 +81,6 @@ TEST_F(CConfigTest, ConstructorFindsTheInstanceDocument) {
     EXPECT_EQ("Idle on: ", line.text);
 }
 
-TEST_F(CConfigTest, ConstructorStartsWithTheDefaults) {
-    AddInstance("ZEL1", {});
-    std::unique_ptr<CConfig> config = Make();
-    unsigned long value = 0;
-    config->GetScheduleInUnits(&value);
-    EXPECT_EQ(120u, value);
-    EXPECT_EQ(120u, config->Interval());
-    EXPECT_EQ("SECONDS", Get(*config, &CConfig::GetScheduleUnits));
-    EXPECT_EQ(1, config->GetAutoRefreshFlag());
-    EXPECT_EQ(0, config->DoLoopDetect());
-    EXPECT_EQ((unsigned long)TRACE_NORMAL, config->Tracing());
-    EXPECT_EQ(0, config->WriteTimeStamps());
-    EXPECT_EQ(1, config->CheckAttrs());
-    EXPECT_EQ(1, config->IsDirectory());
-    EXPECT_EQ(1u, config->DNFormat());
-    EXPECT_EQ(0u, config->GetMQHandle());
-    EXPECT_EQ("", FilterText(*config));
-}
-
 TEST_F(CConfigTest, MissingInstanceWaitsForCriticalData) {
     AddInstance("OTHER");
     std::unique_ptr<CConfig> config = Make("NOPE");
@@ -433,15 +414,3 @@ TEST_F(CConfigTest, ErrorReportNonCriticalFindings) {
     EXPECT_EQ(0u, config->ErrorReport(0) & CFGERR_LOOPDETECTID);
 }
 
-TEST_F(CConfigTest, NullPointersAreRefused) {
-    std::unique_ptr<CConfig> config = Make();
-    EXPECT_EQ(-1, config->GetInputDB(nullptr));
-    EXPECT_EQ(-1, config->SetInputDB(nullptr));
-    EXPECT_EQ(-1, config->SetOutputDB(nullptr));
-    EXPECT_EQ(-1, config->GetScheduleInUnits(nullptr));
-    EXPECT_EQ(-1, config->GetPubFilter(nullptr));
-    EXPECT_EQ(-1, config->GetInstanceNoteID(nullptr));
-    EXPECT_EQ(-1, config->SetInstanceName(nullptr));
-    EXPECT_EQ(-1, config->GetRefreshCfgTimeStamp(nullptr));
-    EXPECT_EQ(-1, config->SetLastReplicationTimeStampStr(nullptr));
-}
