@@ -1,4 +1,12 @@
-/* mq.h - message queues between the processes of one data directory. */
+/* mq.h - message queues between the processes of one data directory.
+ *
+ * The process that creates a queue is its only reader; any process of the
+ * same user (or root) may put messages, others' messages are dropped.
+ * Names are compared as given, at most 64 characters (ERR_MQ_NAME).
+ * Messages are delivered in the order sent: priorities are accepted but
+ * not used, and the quota is the system's (a full queue answers
+ * ERR_MQ_EXCEEDED_QUOTA). A queue ends with the last MQClose of its
+ * creator or when the creator ends, even by a kill. */
 #ifndef NOTESRT_MQ_H
 #define NOTESRT_MQ_H
 
