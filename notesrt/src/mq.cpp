@@ -34,6 +34,8 @@ constexpr char kMessage = 'M';
 constexpr char kQuit = 'Q';
 // The queue name part of the socket name leaves room for the scope.
 constexpr size_t kMaxQueueName = 64;
+// How long a put waits for room in a full queue before it gives up.
+constexpr int kFullQueueWaitMs = 1000;
 
 // A queue created by this process.
 struct OwnedQueue {
@@ -97,6 +99,21 @@ STATUS CreateLocked(Queues& queues, const std::string& scoped, const char* name)
     return NOERROR;
 }
 
+// Sends on a socket connected to the queue; when the queue is full, waits
+// a moment for the reader to make room.
+ssize_t SendWithRoom(int fd, const std::string& datagram) {
+    for (int attempt = 0;; ++attempt) {
+        ssize_t sent = send(fd, datagram.data(), datagram.size(), MSG_DONTWAIT);
+        if (sent >= 0 || errno == EINTR) {
+            if (sent >= 0) return sent;
+            continue;
+        }
+        if (errno != EAGAIN || attempt > 0) return -1;
+        pollfd room = {fd, POLLOUT, 0};
+        poll(&room, 1, kFullQueueWaitMs);
+    }
+}
+
 STATUS SendDatagram(const std::string& scoped, char kind, const char* data, WORD length) {
     sockaddr_un address;
     socklen_t address_length;
@@ -105,11 +122,9 @@ STATUS SendDatagram(const std::string& scoped, char kind, const char* data, WORD
     if (length > 0) datagram.append(data, length);
     int fd = OpenDatagramSocket();
     if (fd < 0) return StatusFromErrno(errno, "queue socket");
-    ssize_t sent;
-    do {
-        sent = sendto(fd, datagram.data(), datagram.size(), MSG_DONTWAIT,
-                      reinterpret_cast<sockaddr*>(&address), address_length);
-    } while (sent < 0 && errno == EINTR);
+    ssize_t sent = -1;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), address_length) == 0)
+        sent = SendWithRoom(fd, datagram);
     int err = errno;
     close(fd);
     if (sent >= 0) return NOERROR;

@@ -130,6 +130,31 @@ TEST_F(MQTest, WaitsEndAsAsked) {
     EXPECT_EQ("late", std::string(buffer, length));
 }
 
+TEST_F(MQTest, FullQueueAnswersQuotaAndPutsWaitForRoom) {
+    MQHANDLE queue = CreateAndOpen("MQ$FULL");
+    int accepted = 0;
+    STATUS status = NOERROR;
+    while (status == NOERROR && accepted < 5000)
+        if ((status = Put(queue, "m" + std::to_string(accepted))) == NOERROR) ++accepted;
+    EXPECT_EQ(ERR_MQ_EXCEEDED_QUOTA, status);
+    ASSERT_GT(accepted, 0);
+    // A reader that takes messages makes room for a waiting put.
+    std::thread reader([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::string text;
+        Get(queue, &text);
+    });
+    EXPECT_EQ(NOERROR, Put(queue, "after room"));
+    reader.join();
+    std::string text;
+    for (int i = 1; i < accepted; ++i) {
+        ASSERT_EQ(NOERROR, Get(queue, &text));
+        EXPECT_EQ("m" + std::to_string(i), text);
+    }
+    EXPECT_EQ(NOERROR, Get(queue, &text));
+    EXPECT_EQ("after room", text);
+}
+
 TEST_F(MQTest, QuitMakesEveryReadAndPutAnswerQuitting) {
     MQHANDLE queue = CreateAndOpen("MQ$QUIT");
     ASSERT_EQ(NOERROR, Put(queue, "pending"));
