@@ -400,9 +400,10 @@ STATUS PublishAttributes(VRD_THREAD_DATA* data, NoteWork* work) {
 }
 
 // Saves the change document when an attribute was written, then stamps the
-// source note when asked to.
+// source note when asked to. An add is saved even without attribute values:
+// the object exists and its reader must learn of it.
 STATUS SaveChange(VRD_THREAD_DATA* data, NoteWork* work) {
-    if (!work->written) return NOERROR;
+    if (!work->written && !work->isAdd) return NOERROR;
     data->notesUpdated++;
     STATUS status = NSFNoteUpdate(work->hOutput, kDocumentUpdateFlags);
     if (status != NOERROR) {

@@ -50,11 +50,24 @@ protected:
         std::string out = Nsfdb(args, document.dump() + "\n");
         return out.substr(0, out.find_first_of("\r\n"));
     }
+    // Every document of the database; none while it does not exist yet.
     std::vector<json> Dump(const std::string& db) {
         std::vector<json> docs;
-        for (const std::string& line : proctest::Lines(Nsfdb({"dump", db})))
+        proctest::RunResult result =
+            RunProgram({proctest::BinPath("nsfdb"), "--data", dataDir_, "dump", db});
+        for (const std::string& line : proctest::Lines(result.out))
             if (!line.empty()) docs.push_back(json::parse(line));
         return docs;
+    }
+    // A text item's value: a text, or the entries of a text list joined by "|".
+    static std::string Text(const json& doc, const std::string& item) {
+        const json& items = doc["items"];
+        if (!items.contains(item)) return "";
+        if (items[item].is_string()) return items[item].get<std::string>();
+        std::string joined;
+        for (const json& entry : items[item])
+            joined += (joined.empty() ? "" : "|") + entry.get<std::string>();
+        return joined;
     }
 
     // The instance TEST over names.nsf, loaded into a console.
@@ -76,21 +89,20 @@ protected:
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(proctest::Scaled(15000));
         while (std::chrono::steady_clock::now() < deadline) {
             size_t seen = 0;
-            for (const json& doc : Dump("out.nsf")) {
-                const json& items = doc["items"];
-                if (items.value("Source Note ID", "") == unid && items.value("Event", "") == event &&
-                    seen++ == skip)
+            for (const json& doc : Dump("out.nsf"))
+                if (Text(doc, "Source Note ID") == unid && Text(doc, "Event") == event && seen++ == skip)
                     return doc;
-            }
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
         }
         ADD_FAILURE() << "no " << event << " document for " << unid << "\n" << ConsoleLog();
         return json::object();
     }
 
+    // Item names, leaving out the runtime's own "$" items.
     static std::set<std::string> AttributeNames(const json& doc) {
         std::set<std::string> names;
-        for (auto item = doc["items"].begin(); item != doc["items"].end(); ++item) names.insert(item.key());
+        for (auto item = doc["items"].begin(); item != doc["items"].end(); ++item)
+            if (item.key()[0] != '$') names.insert(item.key());
         return names;
     }
 
@@ -102,7 +114,7 @@ protected:
                                            {"FirstName", "Jane"}, {"LastName", "Doe"}}}});
         trigger();
         json added = WaitForDocument(jane, "ADD");
-        EXPECT_EQ("\\Org1\\Sales\\Jane Doe", added["items"].value("NotesDN", ""));
+        EXPECT_EQ("\\Org1\\Sales\\Jane Doe", Text(added, "NotesDN"));
 
         Put({{"unid", jane}, {"items", {{"LastName", "Roe"}}}});
         trigger();
@@ -110,12 +122,12 @@ protected:
         std::set<std::string> expected = {"NotesDN", "Type", "Source Note ID", "Event", "LastName"};
         if (!checkAttrs) expected.insert({"FullName", "FirstName"});
         EXPECT_EQ(expected, AttributeNames(modified));
-        EXPECT_EQ("Roe", modified["items"].value("LastName", ""));
+        EXPECT_EQ("Roe", Text(modified, "LastName"));
 
         Put({{"unid", jane}, {"items", {{"FullName", {"CN=Jane Roe/OU=Support/O=Org1", "Jane Roe"}}}}});
         trigger();
         json renamed = WaitForDocument(jane, "rename");
-        EXPECT_EQ("\\Org1\\Support\\Jane Roe", renamed["items"].value("DN", ""));
+        EXPECT_EQ("\\Org1\\Support\\Jane Roe", Text(renamed, "DN"));
         json changed = WaitForDocument(jane, "MODIFY", 1);
         EXPECT_EQ(0u, changed["items"].count("NotesDN"));
 
@@ -124,7 +136,7 @@ protected:
         trigger();
         WaitForDocument(bob, "ADD");
         for (const json& doc : Dump("out.nsf"))
-            EXPECT_NE("Looped", doc["items"].value("LastName", "")) << "a looped change was published";
+            EXPECT_NE("Looped", Text(doc, "LastName")) << "a looped change was published";
 
         Nsfdb({"delete", "names.nsf", jane});
         trigger();
@@ -142,12 +154,12 @@ TEST_F(PublishTest, MigrationPublishesEveryPersonAndGroupAsAnAdd) {
 
     std::set<std::string> published, expected;
     for (const json& doc : Dump("names.nsf")) {
-        std::string type = doc["items"].value("Type", "");
+        std::string type = Text(doc, "Type");
         if (type == "Person" || type == "Group") expected.insert(doc["unid"].get<std::string>());
     }
     for (const json& doc : Dump("out.nsf")) {
-        EXPECT_EQ("ADD", doc["items"].value("Event", ""));
-        published.insert(doc["items"].value("Source Note ID", ""));
+        EXPECT_EQ("ADD", Text(doc, "Event"));
+        published.insert(Text(doc, "Source Note ID"));
     }
     EXPECT_EQ(31u, expected.size());
     EXPECT_EQ(expected, published);
@@ -167,9 +179,10 @@ TEST_F(PublishTest, ReplicateCommandPublishesEachKindOfChangeWithAllAttributes) 
 }
 
 // One writer (this process) changes the directory at random while the task
-// publishes every second. Afterwards every note's last change must be covered:
+// publishes every second (its schedule, and a REPLICATE each second). Afterwards every note's last change must be covered:
 // an obituary for a deleted note, else its latest change document carries the
-// note's final "Comment" (every change writes a new one).
+// note's final "Comment" (every change writes a new one); and a note's first
+// change document is its add.
 class NoChangeLostTest : public PublishTest {
 protected:
     struct Final {
@@ -228,7 +241,14 @@ TEST_F(NoChangeLostTest, EveryChangeOfAConcurrentWriterIsPublished) {
     Counts counts;
     int serial = 0;
     auto stop = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    auto nextPass = std::chrono::steady_clock::now();
     while (std::chrono::steady_clock::now() < stop) {
+        // The main loop waits up to two seconds for a console message: a
+        // REPLICATE each second keeps a pass running every second.
+        if (std::chrono::steady_clock::now() >= nextPass) {
+            console.Command("tell TEST REPLICATE");
+            nextPass += std::chrono::seconds(1);
+        }
         std::string comment = "change " + std::to_string(++serial);
         int dice = (int)(random() % 100);
         if (live.size() < 5 || dice < 30) {
@@ -267,17 +287,22 @@ TEST_F(NoChangeLostTest, EveryChangeOfAConcurrentWriterIsPublished) {
     // A pass that started after the writer stopped has ended.
     size_t passes = console.CountLines(kPassDone);
     ASSERT_TRUE(console.WaitForCount(kPassDone, passes + 2, proctest::Scaled(20000))) << ConsoleLog();
-    std::map<std::string, std::string> latestComment;
+    std::map<std::string, std::string> firstEvent, latestComment;
     std::set<std::string> obituaries;
     size_t documents = 0;
     for (const json& doc : Dump("out.nsf")) {
-        const json& items = doc["items"];
-        std::string unid = items.value("Source Note ID", ""), event = items.value("Event", "");
+        std::string unid = Text(doc, "Source Note ID"), event = Text(doc, "Event");
         documents++;
         if (event == "DELETE") obituaries.insert(unid);
-        if (event == "ADD" || event == "MODIFY") latestComment[unid] = items.value("Comment", "");
+        if (event != "ADD" && event != "MODIFY") continue;
+        firstEvent.emplace(unid, event);
+        latestComment[unid] = Text(doc, "Comment");
     }
     for (const auto& [unid, final] : finals) {
+        // Every note here was added by the writer: its first change document is an add.
+        if (firstEvent.count(unid)) {
+            EXPECT_EQ("ADD", firstEvent[unid]) << unid;
+        }
         if (final.deleted)
             EXPECT_EQ(1u, obituaries.count(unid)) << "deletion of " << unid << " not published";
         else

@@ -191,11 +191,19 @@ TEST_F(ProcNotesTest, GroupTakesItsListNameAndOthersGoWithoutNotesDN) {
         NSFItemSetText(h, "Type", "Person", MAXWORD);
         pubtest::SetList(h, "FullName", {"Jane Doe", "jdoe"});
     });
+    pubtest::Put(hInput_, [](NOTEHANDLE h) {
+        NSFItemSetText(h, "Type", "Group", MAXWORD);
+        NSFItemSetText(h, "ListName", "Empty", MAXWORD);
+        NSFItemSetText(h, "Members", "", 0);
+    });
     std::vector<Document> docs = ProcessAll();
-    ASSERT_EQ(2u, docs.size());
+    ASSERT_EQ(3u, docs.size());
     EXPECT_EQ(Texts{"Sales/Team"}, docs[0].items["NotesDN"]);  // unformatted
     EXPECT_EQ(0u, docs[1].items.count("NotesDN"));
     EXPECT_TRUE(Logged("Orvane - TEST: Error reading NotesDN for class Person"));
+    // An added group without members is still made known to the reader.
+    EXPECT_EQ((Texts{"NotesDN", "Type", "Source Note ID", "Event"}), docs[2].order);
+    EXPECT_EQ(3, data_.notesUpdated);
 }
 
 TEST_F(ProcNotesTest, RenameWritesTheRenameDocumentThenTheChange) {
