@@ -27,7 +27,9 @@ void LNPUBLIC AddInSetStatusLine(HANDLE hStatusLine, const char* format, ...);
 void LNPUBLIC AddInSetStatusText(const char* format, ...);
 /* printf-style; writes one time-stamped line to the console and the server
  * log. A nonzero status appends its error text. */
-void LNPUBLIC AddInLogMessageText(const char* format, STATUS status, ...);
+/* The status is taken as a DWORD: a WORD parameter right before the
+ * variable arguments would be promoted, which leaves va_start undefined. */
+void LNPUBLIC AddInLogMessageText(const char* format, DWORD status, ...);
 
 NRT_EXTERN_C_END
 

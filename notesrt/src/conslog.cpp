@@ -120,15 +120,16 @@ void LogText(const std::string& text) {
 
 extern "C" {
 
-void LNPUBLIC AddInLogMessageText(const char* format, STATUS status, ...) {
+void LNPUBLIC AddInLogMessageText(const char* format, DWORD status, ...) {
     va_list args;
     va_start(args, status);
     std::string text = nrt::FormatBounded(format, args);
     va_end(args);
-    if (status != NOERROR) {
+    STATUS code = ERR((STATUS)status);
+    if (code != NOERROR) {
         char error[256];
-        OSLoadString(NULLHANDLE, ERR(status), error, sizeof(error) - 1);
-        if (error[0] == '\0') std::snprintf(error, sizeof(error), "Error 0x%04X", ERR(status));
+        OSLoadString(NULLHANDLE, code, error, sizeof(error) - 1);
+        if (error[0] == '\0') std::snprintf(error, sizeof(error), "Error 0x%04X", code);
         text += ": ";
         text += error;
     }
