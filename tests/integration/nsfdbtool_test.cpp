@@ -440,6 +440,7 @@ TEST_F(NsfdbTest, BadInputFailsWithMessage) {
         {{"put", "docs.nsf"}, "{\"items\": ", 1, "input: parse error"},
         {{"put", "docs.nsf"}, "[1, 2]", 1, "document 1: a document must be a JSON object"},
         {{"put", "docs.nsf"}, R"({"Name": "x"})", 1, "unknown field \"Name\""},
+        {{"put", "docs.nsf"}, std::string(100000, '[') + std::string(100000, ']'), 1, "nested deeper"},
         {{"put", "docs.nsf"}, R"({"items": {"X": {"numbers": ["a"]}}})", 1, "item \"X\": expected a number"},
         {{"put", "docs.nsf", "missing.json"}, "", 1, "cannot read \"missing.json\""},
         {{"put", "docs.nsf", dataDir_}, "", 1, "it is a directory"},

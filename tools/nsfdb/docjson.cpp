@@ -102,14 +102,25 @@ std::string ParseErrorText(const std::exception& error) {
     return end == std::string::npos ? text : text.substr(end + 2);
 }
 
+// Documents are a few levels deep; refusing deep nesting early keeps
+// every later walk over the value shallow.
+constexpr int kMaxNesting = 32;
+
 bool ParsesAlone(const std::string& text, Json* json, std::string* error) {
+    auto limitNesting = [](int depth, Json::parse_event_t, Json&) {
+        if (depth > kMaxNesting)
+            throw ToolError("nested deeper than " + std::to_string(kMaxNesting) + " levels");
+        return true;
+    };
     try {
-        *json = Json::parse(text);
+        *json = Json::parse(text, limitNesting);
         return true;
     } catch (const Json::exception& e) {
         *error = ParseErrorText(e);
-        return false;
+    } catch (const ToolError& e) {
+        *error = e.what();
     }
+    return false;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -221,10 +232,11 @@ std::vector<InputDocument> SplitDocuments(const std::string& text) {
     Json whole;
     std::string wholeError;
     if (ParsesAlone(text, &whole, &wholeError)) {
-        if (!whole.is_array()) return {InputDocument{"document 1", std::move(whole), ""}};
         std::vector<InputDocument> documents;
+        if (!whole.is_array()) whole = Json::array({std::move(whole)});
         for (size_t i = 0; i < whole.size(); ++i)
-            documents.push_back(InputDocument{"document " + std::to_string(i + 1), whole[i], ""});
+            documents.push_back(
+                InputDocument{"document " + std::to_string(i + 1), std::move(whole[i]), ""});
         return documents;
     }
     // Not one JSON value: JSON lines when the first line stands on its own.
