@@ -34,8 +34,11 @@ typedef STATUS(LNCALLBACK* NSFSEARCHPROC)(void* parameter, SEARCH_MATCH* match,
 
 NRT_EXTERN_C_BEGIN
 
-/* Compiles a selection formula. On failure returns ERR_FORMULA_COMPILATION
- * with the reason in *retCompileError and its place in the other outputs. */
+/* Compiles a selection formula (a text length of MAXWORD means the text is
+ * NUL-terminated). On failure returns ERR_FORMULA_COMPILATION, also in
+ * *retCompileError, with the place in the other outputs (line and column
+ * from 1, offset from 0, length of the offending part); the reason is in
+ * NRTLastErrorDetail. */
 STATUS LNPUBLIC NSFFormulaCompile(const char* formulaName, WORD formulaNameLength,
                                   const char* formulaText, WORD formulaTextLength,
                                   FORMULAHANDLE* rethFormula, WORD* retFormulaLength,

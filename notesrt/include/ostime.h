@@ -27,7 +27,8 @@ typedef struct {
     int minute;    /* 0-59 */
     int second;    /* 0-59 */
     int hundredth; /* 0-99 */
-    int dst;       /* daylight saving time in effect */
+    int dst;       /* the zone observes daylight saving time; whether it is
+                      in effect follows from the date */
     int zone;
     TIMEDATE GM;
 } TIME;
@@ -43,7 +44,8 @@ LONG LNPUBLIC TimeDateDifference(const TIMEDATE* t1, const TIMEDATE* t2);
 BOOL LNPUBLIC TimeGMToLocalZone(TIME* time);
 BOOL LNPUBLIC TimeGMToLocal(TIME* time);
 BOOL LNPUBLIC TimeLocalToGM(TIME* time);
-/* Adds (or subtracts) whole seconds to a time. */
+/* Adds (or subtracts) whole seconds to a time that has a date and a time
+ * of day; ERR_BAD_PARAM for other values or a result out of range. */
 STATUS LNPUBLIC TimeDateAdjustSeconds(TIMEDATE* td, LONG seconds);
 
 NRT_EXTERN_C_END
