@@ -233,7 +233,13 @@ STATUS SaveNote(Store& store, Note* note, WORD updateFlags) {
     Counters counters;
     status = store.ReadCounters(&counters);
     row.sequenceTicks = counters.NextSequenceTicks();
-    if (isNew) row.id = counters.TakeNoteId();
+    if (isNew) {
+        row.id = counters.TakeNoteId();
+        // The UNID's time is when the note was first stored, so a note
+        // created before a listing but saved after it counts as new in the
+        // next one.
+        row.unid.Note = TimedateFromTicks(row.sequenceTicks);
+    }
     std::vector<StoredItem> previous;
     if (status == NOERROR && exists) status = store.ReadItems(row.id, &previous);
     if (status != NOERROR) return status;

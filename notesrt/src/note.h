@@ -50,7 +50,8 @@ HandleTable<Note>& Notes();
 // Item names compare without regard to letter case.
 bool SameItemName(const std::string& a, const std::string& b);
 
-// A new, unsaved document with a fresh UNID.
+// A new, unsaved document with a fresh UNID; the UNID's time becomes the
+// time of the first save.
 std::unique_ptr<Note> NewNote(DBHANDLE db);
 // ERR_NOTE_DELETED for a deletion stub, ERR_INVALID_NOTE when there is no
 // such note.

@@ -117,6 +117,19 @@ TEST_F(ChangeTrackTest, ItemTimesMoveOnlyForChangedValues) {
     EXPECT_TRUE(Same(updated.SequenceTime, ItemTime(note, "Changed")));  // the saving handle agrees
 }
 
+TEST_F(ChangeTrackTest, UnidTimeIsTheFirstSaveSoLateSavesCountAsNew) {
+    NOTEHANDLE early = NewNote(db_);  // created before the listing, saved after it
+    SaveDoc(db_);
+    TIMEDATE until{};
+    Modified(kWildcard, &until);
+    ASSERT_EQ(NOERROR, NSFNoteUpdate(early, 0));
+    ASSERT_EQ(NOERROR, NSFNoteUpdate(early, 0));
+    ORIGINATORID oid{};
+    NSFNoteGetInfo(early, _NOTE_OID, &oid);
+    EXPECT_TRUE(Later(oid.Note, until));
+    EXPECT_TRUE(Later(oid.SequenceTime, oid.Note));
+}
+
 TEST_F(ChangeTrackTest, SequenceTimesStrictlyIncreaseWhenTheClockStands) {
     NOTEID id = SaveDoc(db_);
     NOTEHANDLE note = OpenNote(db_, id);
