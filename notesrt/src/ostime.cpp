@@ -16,13 +16,11 @@
 namespace nrt {
 namespace {
 
-bool HasTime(const TIMEDATE& td) { return td.Innards[0] != ALLDAY; }
-bool HasDate(const TIMEDATE& td) { return td.Innards[1] != ANYDAY; }
-bool IsFullWildcard(const TIMEDATE& td) { return !HasTime(td) && !HasDate(td); }
+bool IsFullWildcard(const TIMEDATE& td) { return !HasTimeOfDay(td) && !HasDate(td); }
 
 int64_t OrderTicks(const TIMEDATE& td) {
     int64_t day = HasDate(td) ? (int64_t)(td.Innards[1] & kJulianDayMask) : 0;
-    int64_t ticks = HasTime(td) ? (int64_t)td.Innards[0] : 0;
+    int64_t ticks = HasTimeOfDay(td) ? (int64_t)td.Innards[0] : 0;
     return day * kTicksPerDay + ticks;
 }
 
@@ -47,26 +45,12 @@ BOOL ExpandInZone(TIME* time, const Zone& zone) {
     const TIMEDATE gm = time->GM;
     ClearFields(time);
     if (IsFullWildcard(gm)) return FALSE;
-    if (HasTime(gm) && gm.Innards[0] >= (DWORD)kTicksPerDay) return TRUE;
-    if (!HasDate(gm)) {
-        // Without a date there is no daylight time: standard offset only.
-        int64_t wall = (int64_t)gm.Innards[0] - zone.westMinutes * kTicksPerMinute;
-        WallClock clock = WallClockOf(wall - FloorDiv(wall, kTicksPerDay) * kTicksPerDay);
-        time->hour = clock.hour;
-        time->minute = clock.minute;
-        time->second = clock.second;
-        time->hundredth = clock.hundredth;
-        return FALSE;
-    }
-    int64_t day = gm.Innards[1] & kJulianDayMask;
-    int64_t wall = day * kTicksPerDay;
-    if (HasTime(gm)) {
-        int64_t instant = wall + gm.Innards[0];
-        wall = instant - WallOffsetTicks(zone, instant);
-    }
+    int64_t wall = 0;
+    if (!WallTicksOf(gm, zone, &wall)) return TRUE;
     WallClock clock = WallClockOf(wall);
-    if (!HasTime(gm)) clock.hour = clock.minute = clock.second = clock.hundredth = 0;
+    if (!HasDate(gm)) clock.year = clock.month = clock.day = 0;
     SetFields(time, clock);
+    if (!HasDate(gm)) return FALSE;
     time->weekday = WeekdayOf(FloorDiv(wall, kTicksPerDay));
     return clock.year >= 1 && clock.year <= 32767 ? FALSE : TRUE;
 }
@@ -168,7 +152,7 @@ BOOL LNPUBLIC TimeLocalToGM(TIME* time) {
 }
 
 STATUS LNPUBLIC TimeDateAdjustSeconds(TIMEDATE* td, LONG seconds) {
-    if (td == nullptr || !nrt::HasTime(*td) || !nrt::HasDate(*td)) return ERR_BAD_PARAM;
+    if (td == nullptr || !nrt::HasTimeOfDay(*td) || !nrt::HasDate(*td)) return ERR_BAD_PARAM;
     int64_t ticks = nrt::OrderTicks(*td) + (int64_t)seconds * nrt::kTicksPerSecond;
     int64_t day = nrt::FloorDiv(ticks, nrt::kTicksPerDay);
     if (day < 0 || day > (int64_t)nrt::kJulianDayMask) return ERR_BAD_PARAM;

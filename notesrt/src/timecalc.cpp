@@ -143,6 +143,25 @@ int64_t WallOffsetTicks(const Zone& zone, int64_t gmTicks) {
     return DstInEffect(zone, gmTicks) ? offset - kTicksPerHour : offset;
 }
 
+bool WallTicksOf(const TIMEDATE& td, const Zone& zone, int64_t* wall) {
+    if (!HasTimeOfDay(td) && !HasDate(td)) return false;
+    if (HasTimeOfDay(td) && td.Innards[0] >= (DWORD)kTicksPerDay) return false;
+    if (!HasDate(td)) {
+        // Without a date there is no daylight time: standard offset only.
+        int64_t ticks = (int64_t)td.Innards[0] - zone.westMinutes * kTicksPerMinute;
+        *wall = ticks - FloorDiv(ticks, kTicksPerDay) * kTicksPerDay;
+        return true;
+    }
+    int64_t midnight = (int64_t)(td.Innards[1] & kJulianDayMask) * kTicksPerDay;
+    if (!HasTimeOfDay(td)) {
+        *wall = midnight;
+        return true;
+    }
+    int64_t instant = midnight + td.Innards[0];
+    *wall = instant - WallOffsetTicks(zone, instant);
+    return true;
+}
+
 int64_t GmTicksOfWall(const Zone& zone, int64_t wallTicks) {
     int64_t standard = wallTicks + zone.westMinutes * kTicksPerMinute;
     int64_t daylight = standard - kTicksPerHour;

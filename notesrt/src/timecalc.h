@@ -70,6 +70,17 @@ int64_t WallOffsetTicks(const Zone& zone, int64_t gmTicks);
 // repeated when daylight time ends, daylight time is taken.
 int64_t GmTicksOfWall(const Zone& zone, int64_t wallTicks);
 
+// The halves of a TIMEDATE: a date-only value has no time of day
+// (ALLDAY), a time-only value no date (ANYDAY); the wildcard has neither.
+inline bool HasTimeOfDay(const TIMEDATE& td) { return td.Innards[0] != 0xFFFFFFFF; }
+inline bool HasDate(const TIMEDATE& td) { return td.Innards[1] != 0xFFFFFFFF; }
+
+// The value's wall clock in the zone, in ticks: a full value moved by the
+// zone's offset at that instant, a date-only value at midnight of its date,
+// a time-only value by the standard offset, kept within day 0. False for
+// the wildcard and a time of day past its end.
+bool WallTicksOf(const TIMEDATE& td, const Zone& zone, int64_t* wall);
+
 // The server's settings from notes.ini (intl.cpp): its zone, its daylight
 // rule, and the international format that goes with the zone.
 Zone ServerZone();

@@ -169,9 +169,6 @@ struct Shown {
     WallClock wall;
 };
 
-bool HasTime(const TIMEDATE& td) { return td.Innards[0] != ALLDAY; }
-bool HasDate(const TIMEDATE& td) { return td.Innards[1] != ANYDAY; }
-
 int64_t DayOf(int64_t ticks) { return FloorDiv(ticks, kTicksPerDay); }
 
 // Julian day of the current date on the zone's wall clock.
@@ -181,28 +178,18 @@ int64_t Today(const Zone& zone) {
 }
 
 bool DecideShown(const TFMT& format, const TIMEDATE& td, const Zone& server, Shown* shown) {
-    if (HasTime(td) && td.Innards[0] >= (DWORD)kTicksPerDay) return false;
     shown->date = HasDate(td) && format.Structure != TSFMT_TIME;
-    shown->time = HasTime(td) && format.Structure != TSFMT_DATE;
+    shown->time = HasTimeOfDay(td) && format.Structure != TSFMT_DATE;
     if (format.Structure == TSFMT_DATE && !HasDate(td)) return false;
-    if (format.Structure == TSFMT_TIME && !HasTime(td)) return false;
+    if (format.Structure == TSFMT_TIME && !HasTimeOfDay(td)) return false;
     if (!shown->date && !shown->time) return false;
 
     shown->zone = (format.Zone == TZFMT_NEVER || !HasDate(td)) ? server : ZoneOfBits(td.Innards[1]);
     shown->label = shown->time && (format.Zone == TZFMT_ALWAYS ||
                                    (format.Zone == TZFMT_SOMETIMES && !SameZone(shown->zone, server)));
-    int64_t day = HasDate(td) ? (int64_t)(td.Innards[1] & kJulianDayMask) : 0;
-    int64_t wall = day * kTicksPerDay;
-    shown->daylight = false;
-    if (HasTime(td) && HasDate(td)) {
-        int64_t instant = wall + td.Innards[0];
-        shown->daylight = DstInEffect(shown->zone, instant);
-        wall = instant - WallOffsetTicks(shown->zone, instant);
-    } else if (HasTime(td)) {
-        // A time without a date: standard offset, kept within the day.
-        wall = (int64_t)td.Innards[0] - shown->zone.westMinutes * kTicksPerMinute;
-        wall -= DayOf(wall) * kTicksPerDay;
-    }
+    int64_t wall = 0;
+    if (!WallTicksOf(td, shown->zone, &wall)) return false;
+    shown->daylight = HasTimeOfDay(td) && HasDate(td) && DstInEffect(shown->zone, TicksOf(td));
     shown->wall = WallClockOf(wall);
     return !shown->date || (shown->wall.year >= 1 && shown->wall.year <= kMaxTextYear);
 }
