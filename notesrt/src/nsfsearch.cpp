@@ -4,16 +4,16 @@
 // The notes to visit are listed from one snapshot; each note's items are
 // read when the routine is about to see it, so the routine may open,
 // change or delete notes of the same database while the search runs.
+#include "fault.h"
 #include "formula.h"
 #include "note.h"
+#include "nrt_fault.h"
 #include "nsfdb.h"
 #include "nsfnote.h"
 #include "nsfsearch.h"
 #include "ostime.h"
 #include "status.h"
 #include "timeutil.h"
-#include "fault.h"
-#include "nrt_fault.h"
 
 using namespace nrt;
 

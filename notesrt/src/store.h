@@ -5,7 +5,8 @@
 // transactions, and reads and writes rows; what an update means (sequence
 // numbers, $UpdatedBy, item times) is decided by note.cpp, and the API
 // calls live in nsfdb.cpp, nsfnote.cpp, nsfitem.cpp and nsfsearch.cpp.
-// Times are kept as ticks (see timeutil.h).
+// Times are kept as ticks (see timeutil.h). A Store, like the database
+// handle that owns it, serves one thread at a time.
 #ifndef NOTESRT_SRC_STORE_H
 #define NOTESRT_SRC_STORE_H
 
