@@ -27,7 +27,6 @@
 #include "itemvalue.h"
 #include "memory.h"
 #include "nsfsearch.h"
-#include "osmem.h"
 #include "status.h"
 
 namespace nrt {

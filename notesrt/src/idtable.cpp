@@ -13,7 +13,6 @@
 #include "idtable.h"
 #include "memory.h"
 #include "osmem.h"
-#include "status.h"
 
 namespace nrt {
 namespace {
