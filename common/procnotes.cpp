@@ -2,9 +2,10 @@
 //
 // ProcessNotes walks the pass's sorted note list. A deletion becomes an
 // obituary; a live note is opened, checked for a change loop, given its
-// object class, looked up in the filter and, when its class is published
-// and at least one attribute is written, turned into a change document
-// (preceded by a rename document when its name changed). No failure stops
+// object class, looked up in the filter and, when its class is published,
+// turned into a change document (preceded by a rename document when its
+// name changed); a modify none of whose published attributes changed writes
+// nothing. No failure stops
 // the walk: it ends the current note only. Each note's handles and work
 // buffer are released before the next note begins, so at most two notes
 // and one buffer are held at a time.
@@ -36,10 +37,8 @@ char kFullNameItem[] = "FullName";
 
 // The working state of one note; it starts afresh for every note.
 struct NoteWork {
-    CNoteInfo* info;
     UNIVERSALNOTEID unid;
     char unidText[UNID_TEXT_SIZE];
-    NOTEEVENT event;
     char eventWord[EVENT_WORD_SIZE];
     int isAdd;
     char modifiedText[NOTEINFO_TEXT_SIZE];
@@ -61,12 +60,10 @@ long Trace(const VRD_THREAD_DATA* data) { return (long)data->traceLevel; }
 // Event, texts and comparison time of the entry.
 void BeginNote(VRD_THREAD_DATA* data, CNoteInfo* info, NoteWork* work) {
     memset(work, 0, sizeof(*work));
-    work->info = info;
     info->GetUNID(&work->unid);
     info->UNIDAsStr(work->unidText);
-    work->event = info->EventType(data->since);
+    work->isAdd = info->EventType(data->since) == EVENT_ADD;
     info->EventStr(work->eventWord);
-    work->isAdd = work->event == EVENT_ADD;
     info->ModifiedAsStr(work->modifiedText);
     TIMEDATE sequenceTime = info->SequenceTime();
     if (!data->migration && TimeDateCompare(&sequenceTime, &data->since) < 0)
