@@ -135,6 +135,14 @@ inline TIMEDATE Checkpoint(DBHANDLE hDB) {
     return until;
 }
 
+// The text with every digit replaced by '9', to compare the shape of a
+// time text ("9999/99/99 99:99:99 PM GMT").
+inline std::string DigitsAs9(std::string text) {
+    for (char& c : text)
+        if (c >= '0' && c <= '9') c = '9';
+    return text;
+}
+
 inline std::string TimeText(TIMEDATE time) {
     char text[NOTEINFO_TEXT_SIZE] = {0};
     GetTimeDateString(&time, text);
