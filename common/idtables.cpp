@@ -28,8 +28,6 @@
 
 namespace {
 
-const char kTitlePattern[] = "Filtered %s Updates";
-
 // Everything a pass holds, so that one clean-up releases whatever is held
 // at any end of the pass.
 struct PassResources {
@@ -318,7 +316,7 @@ STATUS ChangeDBTitle(DBHANDLE hDB) {
     title[0] = '\0';
     NSFDbInfoParse(info, INFOPARSE_TITLE, title, sizeof(title) - 1);
     char newTitle[NSF_INFO_SIZE];
-    snprintf(newTitle, sizeof(newTitle), kTitlePattern, title);
+    snprintf(newTitle, sizeof(newTitle), "Filtered %s Updates", title);
     NSFDbInfoModify(info, INFOPARSE_TITLE, newTitle);
     return NSFDbInfoSet(hDB, info);
 }
