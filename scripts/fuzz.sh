@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
-BUILD_DIR=build-fuzz CC=clang CXX=clang++ scripts/build.sh -DZELREP_FUZZ=ON -DZELREP_BENCH=OFF
+BUILD_DIR=build-fuzz CC=clang CXX=clang++ scripts/build.sh -DZELREP_FUZZ=ON -DZELREP_BENCH=OFF -DZELREP_PROGRAMS=OFF
 for target in build-fuzz/fuzz/*_fuzz; do
   [ -x "$target" ] || continue
   name=$(basename "$target" _fuzz)
