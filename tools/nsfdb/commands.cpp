@@ -1,14 +1,16 @@
 // commands.cpp - the document commands of nsfdb: create, info, put, get,
-// delete, dump and modified (see commands.h).
+// find, delete, dump and modified (see commands.h).
 #include "commands.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 
 #include "docjson.h"
+#include "items.h"
 #include "nsfdb.h"
 #include "nsfnote.h"
 #include "ostime.h"
@@ -84,6 +86,37 @@ std::string LastModified(const Database& db) {
     return IsClear(later) ? "never" : TimeTextOr(later, "unknown");
 }
 
+// One ITEM=VALUE condition of find.
+struct TextCondition {
+    std::string item;
+    std::string value;
+};
+
+std::vector<TextCondition> ParseConditions(const std::vector<std::string>& args) {
+    std::vector<TextCondition> conditions;
+    for (size_t i = 1; i < args.size(); ++i) {
+        size_t equals = args[i].find('=');
+        if (equals == std::string::npos || equals == 0)
+            throw UsageError("find needs ITEM=VALUE, not " + Quoted(args[i]));
+        conditions.push_back({args[i].substr(0, equals), args[i].substr(equals + 1)});
+    }
+    return conditions;
+}
+
+bool MeetsAll(const std::vector<Item>& items, const std::vector<TextCondition>& conditions) {
+    for (const TextCondition& condition : conditions) {
+        std::vector<std::string> entries = TextEntriesOf(items, condition.item);
+        if (std::find(entries.begin(), entries.end(), condition.value) == entries.end()) return false;
+    }
+    return true;
+}
+
+std::string ConditionsText(const std::vector<std::string>& args) {
+    std::string text;
+    for (size_t i = 1; i < args.size(); ++i) text += (i > 1 ? " " : "") + Quoted(args[i]);
+    return text;
+}
+
 }  // namespace
 
 void ReportError(const std::string& message) { std::cerr << "nsfdb: " << message << '\n'; }
@@ -136,6 +169,22 @@ int RunGet(const CommandLine& line) {
     return 0;
 }
 
+int RunFind(const CommandLine& line) {
+    std::vector<TextCondition> conditions = ParseConditions(line.args);
+    Database db = Database::Open(line.args[0]);
+    size_t found = 0;
+    for (const ListedNote& listed : AllNotes(db, NOTE_CLASS_DOCUMENT)) {
+        if (listed.deleted) continue;
+        Note note = Note::OpenById(db, listed.id);
+        if (!MeetsAll(ReadItems(note.handle()), conditions)) continue;
+        std::cout << UnidText(note.Unid()) << '\n';
+        ++found;
+    }
+    if (found == 0)
+        throw ToolError("no document in " + db.Describe() + " holds " + ConditionsText(line.args));
+    return 0;
+}
+
 int RunDelete(const CommandLine& line) {
     Database db = Database::Open(line.args[0]);
     int failures = 0;
@@ -155,11 +204,16 @@ int RunDump(const CommandLine& line) {
     if (format != "json" && format != "table")
         throw UsageError("--format must be json or table, not " + Quoted(format));
     WORD noteClass = ParseNoteClass(line);
+    unsigned long skip = ParseCount(line.Value("--skip", "0"), "--skip", 0, ULONG_MAX);
     Database db = Database::Open(line.args[0]);
     std::vector<Json> documents;
     int failures = 0;
     for (const ListedNote& listed : AllNotes(db, noteClass)) {
         if (listed.deleted) continue;
+        if (skip > 0) {
+            --skip;
+            continue;
+        }
         try {
             Json document = NoteToJson(Note::OpenById(db, listed.id));
             if (format == "json")

@@ -14,6 +14,7 @@ int RunCreate(const CommandLine& line);
 int RunInfo(const CommandLine& line);
 int RunPut(const CommandLine& line);
 int RunGet(const CommandLine& line);
+int RunFind(const CommandLine& line);
 int RunDelete(const CommandLine& line);
 int RunDump(const CommandLine& line);
 int RunModified(const CommandLine& line);

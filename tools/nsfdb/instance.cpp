@@ -210,13 +210,8 @@ void WarnAboutName(const std::string& instance) {
 }
 
 bool HoldsInstance(const Note& note, const std::string& instance) {
-    for (const Item& item : ReadItems(note.handle())) {
-        if (strcasecmp(item.name.c_str(), kInstanceItem) != 0) continue;
-        if (item.value.type != TYPE_TEXT && item.value.type != TYPE_TEXT_LIST) return false;
-        std::vector<std::string> entries = TextListEntries(item.value);
-        return !entries.empty() && entries[0] == instance;
-    }
-    return false;
+    std::vector<std::string> entries = TextEntriesOf(ReadItems(note.handle()), kInstanceItem);
+    return !entries.empty() && entries[0] == instance;
 }
 
 // The instance's document; when there are several, the last one, as the

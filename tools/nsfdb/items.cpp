@@ -1,6 +1,8 @@
 // items.cpp - item values in the Notes encodings (see items.h).
 #include "items.h"
 
+#include <strings.h>
+
 #include <cstring>
 
 #include "nsferr.h"
@@ -146,6 +148,15 @@ std::vector<Item> ReadItems(NOTEHANDLE note) {
     std::vector<Item> items;
     Check(NSFItemScan(note, CollectItem, &items), "cannot read the items");
     return items;
+}
+
+std::vector<std::string> TextEntriesOf(const std::vector<Item>& items, const std::string& name) {
+    for (const Item& item : items) {
+        if (strcasecmp(item.name.c_str(), name.c_str()) != 0) continue;
+        if (item.value.type != TYPE_TEXT && item.value.type != TYPE_TEXT_LIST) return {};
+        return TextListEntries(item.value);
+    }
+    return {};
 }
 
 void WriteItem(NOTEHANDLE note, const std::string& name, const ItemValue& value, WORD flags) {

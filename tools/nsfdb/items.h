@@ -51,6 +51,9 @@ TimeRange TimeRangeOf(const ItemValue& value);
 
 // Every item of the note, in the note's order.
 std::vector<Item> ReadItems(NOTEHANDLE note);
+// The entries of the first item of the name (any letter case) when it is
+// a text or a text list; none for a missing item or another type.
+std::vector<std::string> TextEntriesOf(const std::vector<Item>& items, const std::string& name);
 // Replaces every item of the name with one holding value; ITEM_SUMMARY is
 // added to flags.
 void WriteItem(NOTEHANDLE note, const std::string& name, const ItemValue& value,
