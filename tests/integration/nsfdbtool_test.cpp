@@ -247,6 +247,47 @@ TEST_F(NsfdbTest, DeleteLeavesStubThatDumpSkips) {
     EXPECT_TRUE(Dump("docs.nsf").empty()) << "the other UNID is still deleted";
 }
 
+TEST_F(NsfdbTest, FindListsLiveDocumentsHoldingEveryValue) {
+    Ok({"create", "people.nsf"});
+    std::string jane = Put("people.nsf", R"({"items": {"ShortName": ["jdoe", "jane"], "Department": "Sales"}})");
+    std::string bob = Put("people.nsf", R"({"items": {"ShortName": "bob", "Department": "Sales", "Floor": 5}})");
+    std::string gone = Put("people.nsf", R"({"items": {"ShortName": "jdoe", "Department": "Sales"}})");
+    Ok({"delete", "people.nsf", gone});
+
+    EXPECT_EQ(jane + "\n", Ok({"find", "people.nsf", "ShortName=jane"})) << "any entry of a list";
+    EXPECT_EQ(jane + "\n" + bob + "\n", Ok({"find", "people.nsf", "Department=Sales"})) << "note ID order";
+    EXPECT_EQ(bob + "\n", Ok({"find", "people.nsf", "department=Sales", "SHORTNAME=bob"}))
+        << "every condition holds; item names in any case";
+    EXPECT_EQ(jane + "\n", Ok({"find", "people.nsf", "ShortName=jdoe"})) << "a deleted document is not found";
+
+    for (const char* missing : {"ShortName=BOB", "Floor=5", "ShortName=bob=x", "Department=Sales "}) {
+        proctest::RunResult result = Nsfdb({"find", "people.nsf", missing});
+        EXPECT_EQ(1, result.exitCode) << missing;
+        EXPECT_EQ("", result.out) << missing;
+        EXPECT_TRUE(proctest::Matches(result.err, "no document in database \"people.nsf\" holds")) << result.err;
+    }
+}
+
+TEST_F(NsfdbTest, DumpSkipLeavesOutTheFirstLiveDocuments) {
+    Ok({"create", "docs.nsf"});
+    std::string first = Put("docs.nsf", R"({"items": {"Name": "first"}})");
+    std::string second = Put("docs.nsf", R"({"items": {"Name": "second"}})");
+    std::string third = Put("docs.nsf", R"({"items": {"Name": "third"}})");
+    Ok({"delete", "docs.nsf", first});
+
+    std::vector<Json> rest = Dump("docs.nsf", {"--skip", "1"});
+    ASSERT_EQ(1u, rest.size());
+    EXPECT_EQ(third, rest[0].at("unid"));
+    EXPECT_EQ(2u, Dump("docs.nsf", {"--skip", "0"}).size());
+    EXPECT_TRUE(Dump("docs.nsf", {"--skip", "2"}).empty());
+    EXPECT_TRUE(Dump("docs.nsf", {"--skip", "99"}).empty());
+
+    std::vector<std::string> table = proctest::Lines(Ok({"dump", "docs.nsf", "--format", "table", "--skip", "1"}));
+    ASSERT_GE(table.size(), 3u);
+    EXPECT_TRUE(proctest::Matches(table[2], "Name=third$")) << table[2];
+    EXPECT_TRUE(table.size() == 3 || table[3].empty()) << "one row only";
+}
+
 TEST_F(NsfdbTest, ModifiedSinceListsOnlyLaterChanges) {
     Ok({"create", "docs.nsf"});
     std::string before = Put("docs.nsf", R"({"items": {"Name": "before"}})");
@@ -456,6 +497,12 @@ TEST_F(NsfdbTest, BadInputFailsWithMessage) {
         {{"dump", "docs.nsf", "--format", "xml"}, "", 2, "--format must be json or table"},
         {{"dump", "docs.nsf", "--class", "abc"}, "", 2, "--class must be a note class"},
         {{"dump", "docs.nsf", "--colour"}, "", 2, "unknown option --colour"},
+        {{"dump", "docs.nsf", "--skip", "-1"}, "", 2, "--skip must be a whole number"},
+        {{"dump", "docs.nsf", "--width", "80"}, "", 2, "--width needs --format table"},
+        {{"dump", "docs.nsf", "--format", "table", "--width", "wide"}, "", 2, "--width must be a whole number"},
+        {{"find", "docs.nsf", "Name"}, "", 2, "find needs ITEM=VALUE, not \"Name\""},
+        {{"find", "docs.nsf", "=x"}, "", 2, "find needs ITEM=VALUE"},
+        {{"find", "docs.nsf"}, "", 2, "find: missing arguments"},
         {{"sample", "s.nsf", "--people", "-1", "--groups", "1"}, "", 2, "--people must be a whole number"},
         {{"sample", "s.nsf", "--people", "1"}, "", 2, "sample needs --people N and --groups M"},
         {{"instance", "cfg.nsf", "X", "--schedule", "5"}, "", 2, "--schedule needs 2 values"},
@@ -509,6 +556,46 @@ TEST_F(NsfdbTest, TableShowsChangeDocumentColumns) {
     EXPECT_EQ(0u, lines[4].find("rename"));
     EXPECT_EQ(dnColumn, lines[4].find("CN=Jane Roe/OU=Sales/O=Acme"));
     EXPECT_TRUE(proctest::Matches(lines[4], "RDN=OU=Sales/O=Acme \\| CN=Jane Roe$")) << lines[4];
+}
+
+TEST_F(NsfdbTest, TableWithWidthBreaksItemsUnderTheirColumn) {
+    Ok({"create", "out.nsf"});
+    Put("out.nsf", R"({"items": {"NotesDN": "CN=Jane Doe/O=Acme", "Type": "Person", "Event": "ADD",
+        "FirstName": "Jane", "LastName": "Doe",
+        "Members": ["CN=Mail01/O=Acme", "CN=Mail02/O=Acme", "CN=Mail03/O=Acme", "CN=Mail04/O=Acme"],
+        "Comment": "one rather long comment that is wider than the column on its own", "Dept": "Sales"}})");
+    const size_t width = 80;
+    std::vector<std::string> lines =
+        proctest::Lines(Ok({"dump", "out.nsf", "--format", "table", "--width", std::to_string(width)}));
+    while (!lines.empty() && lines.back().empty()) lines.pop_back();
+    ASSERT_GE(lines.size(), 4u);
+    size_t itemsColumn = lines[0].find("Items");
+    ASSERT_NE(std::string::npos, itemsColumn);
+
+    std::vector<std::string> cells;  // the Items cell, line by line
+    for (size_t i = 2; i < lines.size(); ++i) {
+        ASSERT_GT(lines[i].size(), itemsColumn) << lines[i];
+        if (i > 2) {
+            EXPECT_EQ(std::string(itemsColumn, ' '), lines[i].substr(0, itemsColumn)) << lines[i];
+        }
+        cells.push_back(lines[i].substr(itemsColumn));
+        bool widerPiece = cells.back().find("rather long comment") != std::string::npos;
+        EXPECT_TRUE(widerPiece || lines[i].size() <= width) << lines[i];
+    }
+    const std::vector<std::string> expected = {
+        "FirstName=Jane | LastName=Doe",
+        "Members=CN=Mail01/O=Acme;",
+        "  CN=Mail02/O=Acme;",
+        "  CN=Mail03/O=Acme;",
+        "  CN=Mail04/O=Acme",
+        "Comment=one rather long comment that is wider than the column on its own",
+        "Dept=Sales"};
+    EXPECT_EQ(expected, cells) << "width " << width << ", Items at column " << itemsColumn;
+
+    std::vector<std::string> unlimited = proctest::Lines(Ok({"dump", "out.nsf", "--format", "table", "--width", "0"}));
+    ASSERT_GE(unlimited.size(), 3u);
+    EXPECT_TRUE(proctest::Matches(unlimited[2], "Members=CN=Mail01/O=Acme; CN=Mail02/O=Acme; .* \\| Dept=Sales$"))
+        << unlimited[2];
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 // find, delete, dump and modified (see commands.h).
 #include "commands.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -84,6 +87,15 @@ std::string LastModified(const Database& db) {
           "cannot read the modification time of " + db.Describe());
     const TIMEDATE& later = TimeDateCompare(&data, &design) >= 0 ? data : design;
     return IsClear(later) ? "never" : TimeTextOr(later, "unknown");
+}
+
+// The table's width: --width, else the terminal's when standard output
+// is one, else no limit (0).
+size_t TableWidth(const CommandLine& line) {
+    if (line.Has("--width")) return ParseCount(line.Value("--width"), "--width", 0, 100000);
+    struct winsize terminal;
+    if (isatty(STDOUT_FILENO) && ioctl(STDOUT_FILENO, TIOCGWINSZ, &terminal) == 0) return terminal.ws_col;
+    return 0;
 }
 
 // One ITEM=VALUE condition of find.
@@ -203,6 +215,7 @@ int RunDump(const CommandLine& line) {
     std::string format = line.Value("--format", "json");
     if (format != "json" && format != "table")
         throw UsageError("--format must be json or table, not " + Quoted(format));
+    if (format != "table" && line.Has("--width")) throw UsageError("--width needs --format table");
     WORD noteClass = ParseNoteClass(line);
     unsigned long skip = ParseCount(line.Value("--skip", "0"), "--skip", 0, ULONG_MAX);
     Database db = Database::Open(line.args[0]);
@@ -225,7 +238,7 @@ int RunDump(const CommandLine& line) {
             ReportError(e.what());
         }
     }
-    if (format == "table") PrintTable(documents, std::cout);
+    if (format == "table") PrintTable(documents, std::cout, TableWidth(line));
     return failures == 0 ? 0 : kExitFailure;
 }
 

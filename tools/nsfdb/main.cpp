@@ -24,7 +24,7 @@ const std::vector<CommandSpec> kCommands = {
     {"get", 2, 2, {}, RunGet},
     {"find", 2, kAnyCount, {}, RunFind},
     {"delete", 2, kAnyCount, {}, RunDelete},
-    {"dump", 1, 1, {{"--format", 1, false}, kClass, {"--skip", 1, false}}, RunDump},
+    {"dump", 1, 1, {{"--format", 1, false}, kClass, {"--skip", 1, false}, {"--width", 1, false}}, RunDump},
     {"modified", 1, 1, {{"--since", 1, false}, kClass}, RunModified},
     {"sample", 1, 1,
      {{"--people", 1, false}, {"--groups", 1, false}, {"--seed", 1, false}, kTitle},

@@ -10,14 +10,30 @@ namespace {
 
 constexpr size_t kColumns = 5;
 constexpr size_t kMaxColumnWidth = 48;  // longer cells overflow their column
+// With a width limit, the Items column keeps at least this many characters.
+constexpr size_t kMinItemsWidth = 24;
 const std::array<std::string, kColumns> kHeaders = {"Event", "Type", "Source Note ID",
                                                    "NotesDN/DN", "Items"};
 // Items not listed among the others: those shown in their own columns and
 // those the runtime adds to every note it saves.
 const char* const kOwnColumnItems[] = {"Event",   "Type", "Source Note ID", "NotesDN",
                                        "DN",      "$UpdatedBy", "$Revisions"};
+const char kItemSeparator[] = " | ";
+const char kEntrySeparator[] = "; ";
+// A list that continues on the next line is indented by this much more.
+const char kEntryIndent[] = "  ";
 
-using Row = std::array<std::string, kColumns>;
+// One piece of the Items cell: an item's name with its first entry, or one
+// of its further entries. Lines break only between pieces.
+struct Piece {
+    bool startsItem;
+    std::string text;
+};
+
+struct Row {
+    std::array<std::string, kColumns - 1> cells;  // the columns before Items
+    std::vector<Piece> items;
+};
 
 // Characters on screen: UTF-8 continuation bytes take no column.
 size_t DisplayWidth(const std::string& text) {
@@ -26,9 +42,8 @@ size_t DisplayWidth(const std::string& text) {
 }
 
 // A value on one line: control characters (line breaks in texts) become
-// blanks; list entries are joined with "; ", the two ends of a pair with
-// " - ".
-std::string Flatten(const Json& value, const char* separator = "; ") {
+// blanks, the two ends of a pair are joined with " - ".
+std::string Flatten(const Json& value) {
     if (value.is_string()) {
         std::string text = value.get<std::string>();
         std::replace_if(text.begin(), text.end(), [](char c) { return (unsigned char)c < 0x20; }, ' ');
@@ -36,14 +51,26 @@ std::string Flatten(const Json& value, const char* separator = "; ") {
     }
     if (value.is_array()) {
         std::string text;
-        for (const Json& entry : value) {
-            if (!text.empty()) text += separator;
-            text += Flatten(entry, " - ");
-        }
+        for (const Json& end : value) text += (text.empty() ? "" : " - ") + Flatten(end);
         return text;
     }
-    if (value.is_object() && !value.empty()) return Flatten(value.begin().value(), separator);
+    if (value.is_object() && !value.empty()) return Flatten(value.begin().value());
     return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// The entries of a value: one per list entry, or the value itself.
+std::vector<std::string> Entries(const Json& value) {
+    const Json& list = value.is_object() && !value.empty() ? value.begin().value() : value;
+    if (!list.is_array()) return {Flatten(value)};
+    std::vector<std::string> entries;
+    for (const Json& entry : list) entries.push_back(Flatten(entry));
+    return entries;
+}
+
+std::string Joined(const std::vector<std::string>& entries) {
+    std::string text;
+    for (const std::string& entry : entries) text += (text.empty() ? "" : kEntrySeparator) + entry;
+    return text;
 }
 
 bool IsOwnColumnItem(const std::string& name) {
@@ -53,55 +80,112 @@ bool IsOwnColumnItem(const std::string& name) {
 }
 
 std::string Cell(const Json& items, const char* name) {
-    return items.contains(name) ? Flatten(items[name]) : "";
+    return items.contains(name) ? Joined(Entries(items[name])) : "";
 }
 
-std::string OtherItems(const Json& items) {
-    std::string text;
+std::vector<Piece> OtherItems(const Json& items) {
+    std::vector<Piece> pieces;
     for (const auto& [name, value] : items.items()) {
         if (IsOwnColumnItem(name)) continue;
-        if (!text.empty()) text += " | ";
-        text += name + "=" + Flatten(value);
+        std::vector<std::string> entries = Entries(value);
+        pieces.push_back({true, name + "=" + (entries.empty() ? "" : entries[0])});
+        for (size_t i = 1; i < entries.size(); ++i) pieces.push_back({false, entries[i]});
     }
-    return text;
+    return pieces;
 }
 
 Row RowOf(const Json& document) {
     const Json& items = document["items"];
     std::string dn = items.contains("NotesDN") ? Cell(items, "NotesDN") : Cell(items, "DN");
-    return {Cell(items, "Event"), Cell(items, "Type"), Cell(items, "Source Note ID"), dn,
+    return {{Cell(items, "Event"), Cell(items, "Type"), Cell(items, "Source Note ID"), dn},
             OtherItems(items)};
 }
 
-void PrintRow(const Row& row, const std::array<size_t, kColumns>& widths, std::ostream& out) {
+const char* SeparatorBefore(const Piece& piece) { return piece.startsItem ? kItemSeparator : kEntrySeparator; }
+
+bool Fits(const std::string& line, const Piece& piece, size_t width) {
+    return width == 0 ||
+           DisplayWidth(line) + DisplayWidth(SeparatorBefore(piece)) + DisplayWidth(piece.text) <= width;
+}
+
+bool IsListContinuation(const std::string& line) { return line.compare(0, sizeof kEntryIndent - 1, kEntryIndent) == 0; }
+
+// The Items cell in lines of at most width characters (0: one line); a
+// piece wider than that has a line of its own, and an item that follows a
+// list broken over lines starts a line.
+std::vector<std::string> ItemLines(const std::vector<Piece>& pieces, size_t width) {
+    std::vector<std::string> lines = {""};
+    for (const Piece& piece : pieces) {
+        std::string& line = lines.back();
+        bool afterBrokenList = piece.startsItem && IsListContinuation(line);
+        if (line.empty()) {
+            line = piece.text;
+        } else if (Fits(line, piece, width) && !afterBrokenList) {
+            line += SeparatorBefore(piece) + piece.text;
+        } else if (piece.startsItem) {
+            lines.push_back(piece.text);
+        } else {
+            line += ";";
+            lines.push_back(kEntryIndent + piece.text);
+        }
+    }
+    return lines;
+}
+
+std::string WithoutTrailingBlanks(std::string line) {
+    line.erase(line.find_last_not_of(' ') + 1);
+    return line;
+}
+
+void PrintRow(const std::array<std::string, kColumns - 1>& cells, const std::vector<std::string>& itemLines,
+              const std::array<size_t, kColumns>& widths, std::ostream& out) {
     std::string line;
     for (size_t c = 0; c + 1 < kColumns; ++c) {
-        line += row[c];
-        size_t width = DisplayWidth(row[c]);
+        line += cells[c];
+        size_t width = DisplayWidth(cells[c]);
         line.append(width < widths[c] ? widths[c] - width + 2 : 2, ' ');
     }
-    line += row[kColumns - 1];
-    line.erase(line.find_last_not_of(' ') + 1);
-    out << line << '\n';
+    size_t itemsColumn = DisplayWidth(line);
+    for (size_t i = 0; i < itemLines.size(); ++i) {
+        std::string text = i == 0 ? line : std::string(itemsColumn, ' ');
+        out << WithoutTrailingBlanks(text + itemLines[i]) << '\n';
+    }
 }
 
 }  // namespace
 
-void PrintTable(const std::vector<Json>& documents, std::ostream& out) {
+void PrintTable(const std::vector<Json>& documents, std::ostream& out, size_t width) {
     std::vector<Row> rows;
     rows.reserve(documents.size());
     for (const Json& document : documents) rows.push_back(RowOf(document));
 
     std::array<size_t, kColumns> widths;
-    for (size_t c = 0; c < kColumns; ++c) {
+    for (size_t c = 0; c + 1 < kColumns; ++c) {
         widths[c] = kHeaders[c].size();
-        for (const Row& row : rows) widths[c] = std::max(widths[c], std::min(DisplayWidth(row[c]), kMaxColumnWidth));
+        for (const Row& row : rows)
+            widths[c] = std::max(widths[c], std::min(DisplayWidth(row.cells[c]), kMaxColumnWidth));
     }
-    Row rule;
-    for (size_t c = 0; c < kColumns; ++c) rule[c] = std::string(widths[c], '-');
-    PrintRow(kHeaders, widths, out);
-    PrintRow(rule, widths, out);
-    for (const Row& row : rows) PrintRow(row, widths, out);
+    size_t itemsColumn = 0;
+    for (size_t c = 0; c + 1 < kColumns; ++c) itemsColumn += widths[c] + 2;
+    size_t itemsWidth = width == 0 ? 0 : std::max(width > itemsColumn ? width - itemsColumn : 0, kMinItemsWidth);
+
+    std::vector<std::vector<std::string>> itemLines;
+    size_t ruleLimit = itemsWidth == 0 ? kMaxColumnWidth : std::min(itemsWidth, kMaxColumnWidth);
+    widths[kColumns - 1] = kHeaders[kColumns - 1].size();
+    for (const Row& row : rows) {
+        itemLines.push_back(ItemLines(row.items, itemsWidth));
+        for (const std::string& line : itemLines.back())
+            widths[kColumns - 1] = std::max(widths[kColumns - 1], std::min(DisplayWidth(line), ruleLimit));
+    }
+
+    std::array<std::string, kColumns - 1> headers, rule;
+    for (size_t c = 0; c + 1 < kColumns; ++c) {
+        headers[c] = kHeaders[c];
+        rule[c] = std::string(widths[c], '-');
+    }
+    PrintRow(headers, {kHeaders[kColumns - 1]}, widths, out);
+    PrintRow(rule, {std::string(widths[kColumns - 1], '-')}, widths, out);
+    for (size_t i = 0; i < rows.size(); ++i) PrintRow(rows[i].cells, itemLines[i], widths, out);
 }
 
 }  // namespace nsfdb

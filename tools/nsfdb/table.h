@@ -13,8 +13,10 @@
 
 namespace nsfdb {
 
-// documents are in the JSON shape of NoteToJson.
-void PrintTable(const std::vector<Json>& documents, std::ostream& out);
+// documents are in the JSON shape of NoteToJson. With a width (0: no
+// limit) the Items cell goes on over further lines of the row, aligned
+// under its column, broken between items and between list entries.
+void PrintTable(const std::vector<Json>& documents, std::ostream& out, size_t width = 0);
 
 }  // namespace nsfdb
 
