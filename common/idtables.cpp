@@ -6,7 +6,9 @@
 // table, the filter and the note list for its own duration and releases
 // them at every end. The filter text's memory block stays the CConfig's.
 // The stored last-replication time moves only to a time up to which every
-// change has been listed, so no committed change is ever skipped.
+// change has been listed and published, so no committed change is ever
+// skipped: a pass that could not write one of its documents leaves it where
+// it was, and the next pass publishes the same interval again.
 #include "idtables.h"
 
 #include <new>
@@ -33,6 +35,7 @@ namespace {
 struct PassResources {
     VRD_THREAD_DATA data;
     char inputPath[CFG_TEXT_SIZE];
+    char outputDB[CFG_TEXT_SIZE];
     TIMEDATE since;
     TIMEDATE until;
     DHANDLE hTable;
@@ -91,6 +94,9 @@ STATUS OpenInput(PassResources* pass) {
         GetTimeDateString(&pass->since, sinceText);
         PassLog(data->traceLevel, TRACE_NORMAL, "\n%s: %s hasn't been modified since %s",
                 data->statusLine, pass->inputPath, sinceText);
+    } else {
+        LogLine(status, "%s:  Fatal Error:  Unable to open input DB %s", data->statusLine,
+                pass->inputPath);
     }
     return status;
 }
@@ -99,14 +105,12 @@ STATUS OpenInput(PassResources* pass) {
 // when it is missing; a created database gets its "Filtered" title.
 STATUS OpenOutput(PassResources* pass) {
     VRD_THREAD_DATA* data = &pass->data;
-    char outputDB[CFG_TEXT_SIZE];
-    outputDB[0] = '\0';
-    data->config->GetOutputDB(outputDB);
-    if (NSFDbOpen(outputDB, &data->hOutputDB) == NOERROR) return NOERROR;
+    data->config->GetOutputDB(pass->outputDB);
+    if (NSFDbOpen(pass->outputDB, &data->hOutputDB) == NOERROR) return NOERROR;
 
     DBHANDLE hCreated = NULLHANDLE;
     STATUS status =
-        NSFDbCreateAndCopy(pass->inputPath, outputDB, NOTE_CLASS_VIEW, 0, 0, &hCreated);
+        NSFDbCreateAndCopy(pass->inputPath, pass->outputDB, NOTE_CLASS_VIEW, 0, 0, &hCreated);
     if (status != NOERROR) {
         data->hOutputDB = NULLHANDLE;
         PassLog(data->traceLevel, 0, "%s:  Fatal Error:  Unable to create output DB",
@@ -114,7 +118,7 @@ STATUS OpenOutput(PassResources* pass) {
         return status;
     }
     NSFDbClose(hCreated);
-    status = NSFDbOpen(outputDB, &data->hOutputDB);
+    status = NSFDbOpen(pass->outputDB, &data->hOutputDB);
     if (status != NOERROR) {
         data->hOutputDB = NULLHANDLE;
         PassLog(data->traceLevel, 0, "%s:  Fatal Error:  Unable to open output DB",
@@ -208,9 +212,20 @@ STATUS PublishTable(PassResources* pass) {
     return NOERROR;
 }
 
+// Stores the until-time as the new last-replication time, unless a change
+// of the pass could not be published: then the stored time stays, and the
+// next pass publishes the same interval again (documents already written
+// are published twice, which the reader tolerates).
 void StoreUntilTime(PassResources* pass) {
     VRD_THREAD_DATA* data = &pass->data;
     data->since = Wildcard();
+    if (data->unpublished > 0) {
+        PassLog(data->traceLevel, TRACE_NORMAL,
+                "%s: %d documents could not be saved in %s; the next pass publishes these "
+                "changes again",
+                data->statusLine, (int)data->unpublished, pass->outputDB);
+        return;
+    }
     data->config->SetLastReplicationTimeStamp(&pass->until);
     char stored[CFG_TEXT_SIZE];
     stored[0] = '\0';
@@ -280,7 +295,10 @@ STATUS ListNotes(void* context, DWORD noteID) {
     VRD_THREAD_DATA* data = (VRD_THREAD_DATA*)context;
     if (data == 0 || data->noteList == 0) return NOERROR;
     CNoteInfo* info = new (std::nothrow) CNoteInfo(data->hInputDB, noteID);
-    if (info == 0) return NOERROR;
+    if (info == 0) {
+        data->unpublished++;
+        return NOERROR;
+    }
 
     char modified[NOTEINFO_TEXT_SIZE];
     char military[NOTEINFO_TEXT_SIZE];
@@ -297,7 +315,10 @@ STATUS ListNotes(void* context, DWORD noteID) {
         return NOERROR;
     }
     data->noteList->Add(info);
-    if (data->noteList->Count() == held) delete info;  // the list could not grow
+    if (data->noteList->Count() == held) {  // the list could not grow
+        delete info;
+        data->unpublished++;
+    }
     return NOERROR;
 }
 

@@ -34,6 +34,9 @@ typedef struct {
     int checkAttrs;
     int writeTimeStamps;
     CConfig* config;
+    // Changes of this pass that could not be published (a document not
+    // saved, an entry not listed); the stored time then stays where it was.
+    int32_t unpublished;
 } VRD_THREAD_DATA;
 
 STATUS DoReplication(CConfig* config, char* inputDB, char* outputPath, int* entriesFound,

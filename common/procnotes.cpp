@@ -6,9 +6,11 @@
 // turned into a change document (preceded by a rename document when its
 // name changed); a modify none of whose published attributes changed writes
 // nothing. No failure stops
-// the walk: it ends the current note only. Each note's handles and work
-// buffer are released before the next note begins, so at most two notes
-// and one buffer are held at a time.
+// the walk: it ends the current note only. A change whose document (change,
+// rename or obituary) could not be written is counted as unpublished, so
+// that the pass keeps its interval for the next pass. Each note's handles
+// and work buffer are released before the next note begins, so at most two
+// notes and one buffer are held at a time.
 #include <string.h>
 
 #include "arrent.h"
@@ -74,7 +76,14 @@ void BeginNote(VRD_THREAD_DATA* data, CNoteInfo* info, NoteWork* work) {
             data->statusLine, work->unidText, work->modifiedText, work->eventWord);
 }
 
-STATUS WriteObituary(VRD_THREAD_DATA* data, NoteWork* work) {
+// Counts a change whose document could not be written; returns status.
+STATUS NotPublished(VRD_THREAD_DATA* data, STATUS status) {
+    data->unpublished++;
+    return status;
+}
+
+// The obituary's note with its two items, not yet saved.
+STATUS ComposeObituary(VRD_THREAD_DATA* data, NoteWork* work) {
     STATUS status = NSFNoteCreate(data->hOutputDB, &work->hOutput);
     if (status != NOERROR) {
         work->hOutput = NULLHANDLE;
@@ -90,17 +99,21 @@ STATUS WriteObituary(VRD_THREAD_DATA* data, NoteWork* work) {
         return status;
     }
     status = NSFItemSetText(work->hOutput, "Event", work->eventWord, MAXWORD);
-    if (status != NOERROR) {
+    if (status != NOERROR)
         PassLog(Trace(data), TRACE_VERBOSE, "%s: Failed to write Event for obituary for Note %s\n",
                 data->statusLine, work->unidText);
-        return status;
-    }
+    return status;
+}
+
+STATUS WriteObituary(VRD_THREAD_DATA* data, NoteWork* work) {
+    STATUS status = ComposeObituary(data, work);
+    if (status != NOERROR) return NotPublished(data, status);
     data->notesUpdated++;
     status = NSFNoteUpdate(work->hOutput, kDocumentUpdateFlags);
-    if (status != NOERROR)
-        PassLog(Trace(data), TRACE_VERBOSE, "%s: Failed to save obituary for Note %s\n",
-                data->statusLine, work->unidText);
-    return status;
+    if (status == NOERROR) return NOERROR;
+    PassLog(Trace(data), TRACE_VERBOSE, "%s: Failed to save obituary for Note %s\n",
+            data->statusLine, work->unidText);
+    return NotPublished(data, status);
 }
 
 // One work buffer of WORK_BUFFER_SIZE bytes, locked; only one at a time.
@@ -258,7 +271,9 @@ STATUS WriteNameItems(VRD_THREAD_DATA* data, NoteWork* work) {
         IsItemChanged(work->hSource, kFullNameItem, &work->compareTime, Trace(data))) {
         PassLog(Trace(data), TRACE_VERBOSE, "%s: Detected rename/move condition for Note %s (%s)\n",
                 data->statusLine, work->cn, work->unidText);
-        OutputRenameMoveEvent(work->hSource, data, work->className, work->unidText, work->unid);
+        STATUS status = OutputRenameMoveEvent(work->hSource, data, work->className,
+                                              work->unidText, work->unid);
+        if (status != NOERROR) NotPublished(data, status);
         return NOERROR;
     }
     return WriteNotesDN(data, work);
@@ -396,6 +411,17 @@ STATUS PublishAttributes(VRD_THREAD_DATA* data, NoteWork* work) {
     return NOERROR;
 }
 
+// Stamps the source note as processed (saved without a commit of its own).
+STATUS StampSource(VRD_THREAD_DATA* data, NoteWork* work) {
+    STATUS status = SetZELREPLastProcessedTime(work->hSource, Trace(data))
+                        ? NSFNoteUpdate(work->hSource, UPDATE_NOCOMMIT)
+                        : (STATUS)ERR_BAD_PARAM;
+    if (status != NOERROR)
+        PassLog(Trace(data), TRACE_VERBOSE, "%s: Error saving timestamp for Note %s\n",
+                data->statusLine, work->unidText);
+    return status;
+}
+
 // Saves the change document when an attribute was written, then stamps the
 // source note when asked to. An add is saved even without attribute values:
 // the object exists and its reader must learn of it.
@@ -406,18 +432,12 @@ STATUS SaveChange(VRD_THREAD_DATA* data, NoteWork* work) {
     if (status != NOERROR) {
         PassLog(Trace(data), TRACE_VERBOSE, "%s: Error saving update for Note %s\n",
                 data->statusLine, work->unidText);
-        return status;
+        return NotPublished(data, status);
     }
     status = NSFNoteClose(work->hOutput);
     work->hOutput = NULLHANDLE;
     if (!data->writeTimeStamps) return status;
-    status = SetZELREPLastProcessedTime(work->hSource, Trace(data))
-                 ? NSFNoteUpdate(work->hSource, UPDATE_NOCOMMIT)
-                 : (STATUS)ERR_BAD_PARAM;
-    if (status != NOERROR)
-        PassLog(Trace(data), TRACE_VERBOSE, "%s: Error saving timestamp for Note %s\n",
-                data->statusLine, work->unidText);
-    return status;
+    return StampSource(data, work);
 }
 
 // Opens the source note and reads its name, loop state and class.
@@ -430,7 +450,7 @@ STATUS ExamineSource(VRD_THREAD_DATA* data, NoteWork* work) {
         return status;
     }
     status = AllocWorkBuffer(data, work);
-    if (status != NOERROR) return status;
+    if (status != NOERROR) return NotPublished(data, status);
     ReadCommonName(work);
     if (data->loopDetect) DetectLoop(data, work);
     FreeWorkBuffer(work);
@@ -468,7 +488,7 @@ STATUS BuildChangeDocument(VRD_THREAD_DATA* data, NoteWork* work) {
         work->hOutput = NULLHANDLE;
         PassLog(Trace(data), TRACE_NORMAL, "%s: Failed to create output note for Note %s\n",
                 data->statusLine, work->unidText);
-        return status;
+        return NotPublished(data, status);
     }
     PassLog(Trace(data), TRACE_VERBOSE,
             "%s: Class %s found in filter.  Processing header attributes on Note %s (%s)\n",
@@ -477,8 +497,8 @@ STATUS BuildChangeDocument(VRD_THREAD_DATA* data, NoteWork* work) {
     status = WriteNameItems(data, work);
     if (status == NOERROR) status = WriteHeader(data, work);
     if (status == NOERROR) status = PublishAttributes(data, work);
-    if (status == NOERROR) status = SaveChange(data, work);
-    return status;
+    if (status != NOERROR) return NotPublished(data, status);
+    return SaveChange(data, work);
 }
 
 STATUS ProcessLiveNote(VRD_THREAD_DATA* data, NoteWork* work) {
