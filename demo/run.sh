@@ -31,7 +31,11 @@ for arg in "$@"; do
     case $arg in
         --no-build) build=0 ;;
         -h | --help) usage; exit 0 ;;
-        *) usage >&2; exit 2 ;;
+        *)
+            printf 'demo: unknown argument %s\n' "$arg" >&2
+            usage >&2
+            exit 2
+            ;;
     esac
 done
 
@@ -84,7 +88,11 @@ reset_data_dir() {
 # Shows the build's progress on one line when the output is a terminal.
 build_progress() {
     if [ -t 1 ]; then
-        awk '/^\[ *[0-9]+%\]/ { printf "\r      %s", substr($0, 1, 6); fflush() } END { printf "\r" }'
+        awk 'match($0, /^\[ *[0-9]+%\]/) {
+                 percent = substr($0, 2, RLENGTH - 3) + 0
+                 if (percent > shown) { shown = percent; printf "\r      %3d%%", shown; fflush() }
+             }
+             END { printf "\r" }'
     else
         cat >/dev/null
     fi
@@ -124,7 +132,11 @@ update_document() {
     printf '{"unid": "%s", "items": %s}\n' "$unid" "$2" | nsfdb "${@:3}" put names.nsf - >/dev/null
 }
 
-delete_document() { nsfdb delete names.nsf "$(unid_of "$1")"; }
+delete_document() {
+    local unid
+    unid=$(unid_of "$1")
+    nsfdb delete names.nsf "$unid"
+}
 
 documents_in() { nsfdb info "$1" | sed -n 's/^Documents: //p'; }
 
@@ -194,8 +206,7 @@ await_block() {
 # Ends the console: end of input makes it stop every task and quit.
 stop_console() {
     exec 3>&- 2>/dev/null || true
-    local tries
-    for tries in $(seq 100); do
+    for _ in $(seq 100); do
         server_running || break
         sleep 0.2
     done
@@ -206,6 +217,7 @@ stop_console() {
 cleanup() {
     if server_running; then stop_console; fi
     rm -f "$data/console.in"
+    [ -s "$data/nserver.err" ] || rm -f "$data/nserver.err"
 }
 trap cleanup EXIT
 
@@ -213,7 +225,9 @@ trap cleanup EXIT
 
 create_sample() {
     step "Sample directory: $PEOPLE_COUNT people and $GROUP_COUNT groups (seed $SEED)"
-    say "$(nsfdb sample names.nsf --people "$PEOPLE_COUNT" --groups "$GROUP_COUNT" --seed "$SEED")"
+    local created
+    created=$(nsfdb sample names.nsf --people "$PEOPLE_COUNT" --groups "$GROUP_COUNT" --seed "$SEED")
+    say "$created"
 }
 
 create_instance() {
