@@ -2,7 +2,8 @@
 // (build skipped, data in a temporary directory) once, then compares the
 // change documents of the demo's scheduled pass with what each directory
 // change of the demo must publish, and checks that nothing else was
-// published and that the run showed its steps and quit cleanly.
+// published and that the run showed its steps and quit cleanly; and that
+// the demo never empties a directory it did not make.
 //
 // Owned by the demo. The expectations name the people and groups of the
 // sample directory (seed 7) that demo/run.sh changes; "before" is the
@@ -215,6 +216,21 @@ TEST_F(DemoTest, PassPublishesWhatEachChangeMustAndNothingElse) {
     std::string summary = "DEMO: " + std::to_string(counted + kUnpublishedChanges) + " entries found, " +
                           std::to_string(counted) + " updated";
     EXPECT_TRUE(proctest::Matches(run_.out, summary)) << summary << "\n" << run_.out;
+}
+
+// The demo empties its data directory: one holding files that the demo
+// did not make is refused and left as it is.
+class DemoDataDirTest : public DataDirTest {};
+
+TEST_F(DemoDataDirTest, RefusesADirectoryItDidNotMake) {
+    testenv::WriteFile(DataPath("precious.txt"), "keep me");
+    proctest::StartOptions options;
+    options.env = {"DEMO_DATA=" + dataDir_};
+    proctest::RunResult run = proctest::Run({proctest::SourceDir() + "/demo/run.sh", "--no-build"}, "", options);
+    EXPECT_EQ(1, run.exitCode) << run.out << run.err;
+    EXPECT_TRUE(proctest::Matches(run.err, "holds files the demo did not make")) << run.err;
+    EXPECT_EQ("keep me", testenv::ReadFile(DataPath("precious.txt")));
+    EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(dataDir_), std::filesystem::directory_iterator()));
 }
 
 }  // namespace
