@@ -142,11 +142,12 @@ STATUS WriteItem(NOTEHANDLE hNote, tagPASS_DATA* data) {
 // The task's own writes are no reason for an auto-refresh: when the
 // document had not changed since the object last loaded it, the load time
 // moves on to this write. A change made by anyone else before the write
-// still makes the document newer than the load time.
+// still makes the document newer than the load time, to the hundredth of a
+// second: an edit made within a second of the last load is loaded too.
 void PassOwnWrite(CConfig* config, NOTEHANDLE hNote, const TIMEDATE* before) {
     TIMEDATE loaded;
     config->GetRefreshCfgTimeStamp(&loaded);
-    if (TimeDateDifference(before, &loaded) > 0) return;
+    if (TimeDateCompare(before, &loaded) > 0) return;
     TIMEDATE written;
     NSFNoteGetInfo(hNote, _NOTE_MODIFIED, &written);
     config->SetRefreshCfgTimeStamp(&written);

@@ -506,11 +506,18 @@ int CConfig::SetLastReplicationTimeStampStr(char* text) {
 
 // ---- Loading, saving and checking ----
 
+// The load time is the document's own last-modified time, read before the
+// first item: the load's own writes (DN format, stored time) move it past
+// themselves, while an edit made by anyone else after it keeps the document
+// newer than the load. (The clock is no measure here: under a burst of
+// writes the document's times run ahead of it.) A failed load keeps the
+// previous load time.
 int CConfig::Refresh() {
-    TIMEDATE started;
-    OSCurrentTIMEDATE(&started);
+    TIMEDATE previous = m_tdRefreshCfg;
+    unsigned long found = 0;
+    findCfgDBInstance(m_szInstanceName, m_szCfgDBName, &found, &m_tdRefreshCfg);
     STATUS status = getAllCfgDBData(this);
-    if (status == NOERROR) m_tdRefreshCfg = started;
+    if (status != NOERROR) m_tdRefreshCfg = previous;
     return status;
 }
 

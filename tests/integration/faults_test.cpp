@@ -74,7 +74,7 @@ protected:
             untouched->pop_back();
             if (i < modifies) {
                 std::string comment = "modify " + std::to_string(round) + "." + std::to_string(i);
-                SetText(person, "Comment", comment);
+                Update(person, {{"Comment", comment}});
                 changes->push_back({person.unid, "MODIFY", comment});
             } else {
                 DeletePerson(person);
@@ -229,8 +229,7 @@ TEST_F(SaveFailureTest, LockedOutputKeepsTheIntervalUntilItsDocumentsAreSaved) {
 
     taskfixture::WriteLock lock(DataPath("out.nsf"));
     Person cid = AddPerson("Cid", "added");
-    SetText(ann, "Comment", "renamed");
-    SetText(ann, "FullName", "CN=Ann Other/OU=Unit/O=Org1");
+    Update(ann, {{"Comment", "renamed"}, {"FullName", "CN=Ann Other/OU=Unit/O=Org1"}});
     DeletePerson(ben);
     // The rename document, Ann's change document, Cid's add and Ben's obituary.
     ASSERT_TRUE(console.WaitForLine(Literal("Orvane - TEST: 4 documents could not be saved in out.nsf; "

@@ -149,18 +149,21 @@ protected:
     }
 
     // The instance TEST: names.nsf to out.nsf, every second, NORMAL trace,
-    // only changed attributes; extra nsfdb instance options after those.
-    void CreateInstance(const std::vector<std::string>& extra = {}, const std::string& filter = kFilter) {
-        testenv::WriteFile(DataPath("filter.xml"), filter);
-        std::vector<std::string> args = {"instance", "zelrpcfg.nsf", "TEST", "--input", "names.nsf",
-                                         "--output", "out.nsf", "--filter", DataPath("filter.xml"),
-                                         "--schedule", "1", "SECONDS", "--trace", "NORMAL",
-                                         "--check-attrs", "on"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        Nsfdb(args);
+    // only changed attributes.
+    void CreateInstance() {
+        testenv::WriteFile(DataPath("filter.xml"), kFilter);
+        Configure({"--input", "names.nsf", "--output", "out.nsf", "--filter", DataPath("filter.xml"),
+                   "--schedule", "1", "SECONDS", "--trace", "NORMAL", "--check-attrs", "on"});
         // The set-up time is the current time in hundredths of a second: a
         // note saved within that same hundredth would count as older.
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+
+    // Changes the instance's document with nsfdb instance options.
+    void Configure(const std::vector<std::string>& options) {
+        std::vector<std::string> args = {"instance", "zelrpcfg.nsf", "TEST"};
+        args.insert(args.end(), options.begin(), options.end());
+        Nsfdb(args);
     }
 
     Person AddPerson(const std::string& name, const std::string& comment) {
@@ -183,11 +186,11 @@ protected:
         return person;
     }
 
-    // Sets one text item of the person and saves it.
-    void SetText(const Person& person, const char* item, const std::string& value) {
+    // Sets text items of the person (name, value) and saves it once.
+    void Update(const Person& person, const std::vector<std::pair<std::string, std::string>>& items) {
         NOTEHANDLE h = NULLHANDLE;
         ASSERT_EQ(NOERROR, NSFNoteOpen(hDirectory_, person.id, 0, &h));
-        NSFItemSetText(h, item, value.c_str(), MAXWORD);
+        for (const auto& item : items) NSFItemSetText(h, item.first.c_str(), item.second.c_str(), MAXWORD);
         EXPECT_EQ(NOERROR, NSFNoteUpdate(h, 0));
         NSFNoteClose(h);
     }
