@@ -52,13 +52,8 @@ protected:
     // text longer than nsfdb writes in one item.
     void SetFilterItem(const std::string& text) {
         DBHANDLE hDB = NULLHANDLE;
-        ASSERT_EQ(NOERROR, NSFDbOpen("zelrpcfg.nsf", &hDB));
-        std::vector<NOTEID> ids;
-        ASSERT_EQ(NOERROR, NSFSearch(hDB, NULLHANDLE, nullptr, 0, NOTE_CLASS_DOCUMENT, nullptr,
-                                     taskfixture::CollectNoteId, &ids, nullptr));
-        ASSERT_EQ(1u, ids.size());
         NOTEHANDLE h = NULLHANDLE;
-        ASSERT_EQ(NOERROR, NSFNoteOpen(hDB, ids[0], 0, &h));
+        ASSERT_NO_FATAL_FAILURE(OpenInstanceDocument(&hDB, &h));
         NSFItemDelete(h, "PublisherFilter_text", MAXWORD);
         EXPECT_EQ(NOERROR, NSFItemAppend(h, ITEM_SUMMARY, "PublisherFilter_text", MAXWORD, TYPE_TEXT,
                                          text.data(), (DWORD)text.size()));
@@ -114,7 +109,7 @@ TEST_F(BadInputTest, FilterWithoutAUsableClassSuspendsUntilMended) {
         SetFilter(text);
         Reload(console);
         waiting.push_back(AddPerson("Waiting " + std::to_string(waiting.size()), "waiting"));
-        EXPECT_TRUE(console.WaitForLine(Literal(kNoObjects), proctest::Scaled(20000)))
+        EXPECT_TRUE(console.WaitForLine(Literal(kNoObjects), 20000))
             << text.substr(0, 60) << "\n" << ConsoleLog();
         EXPECT_TRUE(Serves(console));
     }
@@ -241,7 +236,7 @@ TEST_F(BadInputTest, ConfigurationEditedWhileAPassRuns) {
     for (int i = 0; i < 2000; ++i) people.push_back(AddPerson("Person " + std::to_string(i), "added"));
     proctest::Console& console = StartServer();
     Load(console);
-    ASSERT_TRUE(console.WaitForLine(Literal(taskfixture::kNoteProcessed), proctest::Scaled(20000)));
+    ASSERT_TRUE(console.WaitForLine(Literal(taskfixture::kNoteProcessed), 20000));
     std::string filter = taskfixture::kFilter;
     filter.insert(filter.find("</allow-class>"), "<allow-attr attr-name=\"Department\"/>");
     SetFilter(filter);
@@ -249,7 +244,7 @@ TEST_F(BadInputTest, ConfigurationEditedWhileAPassRuns) {
     EXPECT_LT(console.CountLines(Literal(taskfixture::kNoteProcessed)), people.size())
         << "the pass ended before the configuration was edited";
 
-    ASSERT_TRUE(console.WaitForLine(Literal(taskfixture::kPassDone), proctest::Scaled(60000))) << ConsoleLog();
+    ASSERT_TRUE(console.WaitForLine(Literal(taskfixture::kPassDone), 60000)) << ConsoleLog();
     std::vector<OutputDocument> docs = ReadOutput();
     for (const Person& person : people) EXPECT_EQ(1, Published(docs, person.unid, "ADD", "added"));
 
@@ -271,7 +266,7 @@ TEST_F(BadInputTest, DirectoryLockedLongerThanTheBusyTimeOut) {
     Person person = AddPerson("Locked", "while locked");
     taskfixture::WriteLock lock(DataPath("names.nsf"));
     EXPECT_TRUE(console.WaitForLine(Literal("Orvane - TEST: Error saving timestamp for Note " + person.unid),
-                                    proctest::Scaled(20000)))
+                                    20000))
         << ConsoleLog();
     EXPECT_TRUE(WaitForPublished(person.unid, "ADD", "while locked"));
     EXPECT_TRUE(Serves(console));

@@ -219,7 +219,7 @@ protected:
     // Sends "tell TEST quit" and waits for the task's end.
     void TellQuit(proctest::Console& console) {
         console.Command("tell TEST quit");
-        EXPECT_TRUE(console.WaitForLine("Orvane - TEST:  Addin Process Exited\\.", proctest::Scaled(30000)))
+        EXPECT_TRUE(console.WaitForLine("Orvane - TEST:  Addin Process Exited\\.", 30000))
             << ConsoleLog();
     }
 
@@ -227,6 +227,17 @@ protected:
     static bool Serves(proctest::Console& console) {
         console.Command("tell TEST showconfig");
         return console.WaitForLine(Literal("Orvane - TEST: == ZELREP v2.1.1 =="));
+    }
+
+    // Opens the instance's document, the only document of zelrpcfg.nsf; the
+    // caller closes both handles.
+    void OpenInstanceDocument(DBHANDLE* hDB, NOTEHANDLE* hNote) {
+        ASSERT_EQ(NOERROR, NSFDbOpen("zelrpcfg.nsf", hDB));
+        std::vector<NOTEID> ids;
+        ASSERT_EQ(NOERROR, NSFSearch(*hDB, NULLHANDLE, nullptr, 0, NOTE_CLASS_DOCUMENT, nullptr, CollectNoteId,
+                                     &ids, nullptr));
+        ASSERT_EQ(1u, ids.size());
+        ASSERT_EQ(NOERROR, NSFNoteOpen(*hDB, ids[0], 0, hNote));
     }
 
     // Every document of out.nsf, in note ID order; none while it is missing.
