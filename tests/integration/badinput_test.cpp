@@ -68,6 +68,12 @@ protected:
         EXPECT_TRUE(console.WaitForLine(Literal("Orvane - TEST:  Refreshing Configuration")));
     }
 
+    // Resumes the task (suspended by an unusable filter) and runs a pass.
+    static void ResumeAndReplicate(proctest::Console& console) {
+        console.Command("tell TEST resume");
+        console.Command("tell TEST replicate");
+    }
+
     // Sends the command every second until a line of its answer matches
     // regex (an auto-refresh takes effect at a pass a second or two later).
     static bool WaitForAnswer(proctest::Console& console, const std::string& command, const std::string& regex) {
@@ -109,12 +115,14 @@ TEST_F(BadInputTest, FilterWithoutAUsableClassSuspendsUntilMended) {
         SetFilter(text);
         Reload(console);
         waiting.push_back(AddPerson("Waiting " + std::to_string(waiting.size()), "waiting"));
+        ResumeAndReplicate(console);
         EXPECT_TRUE(console.WaitForLine(Literal(kNoObjects), 20000))
             << text.substr(0, 60) << "\n" << ConsoleLog();
         EXPECT_TRUE(Serves(console));
     }
     SetFilter(taskfixture::kFilter);
     Reload(console);
+    ResumeAndReplicate(console);
     for (const Person& person : waiting) EXPECT_TRUE(WaitForPublished(person.unid, "ADD", "waiting"));
     EXPECT_EQ(0, Damaged(ReadOutput()));
     EXPECT_EQ(0, console.Quit());
@@ -131,6 +139,7 @@ TEST_F(BadInputTest, HugeFilterAndThousandCharacterAttributeNamesStillPublish) {
     SetFilterItem(huge);
     Reload(console);
     Person person = AddPerson("Huge", "under a huge filter");
+    console.Command("tell TEST replicate");
     EXPECT_TRUE(WaitForPublished(person.unid, "ADD", "under a huge filter"));
 
     console.Command("tell TEST showfilter");
@@ -206,6 +215,7 @@ TEST_F(BadInputTest, DatabasePathsOutsideTheDataDirectoryOrNotADatabase) {
     Person during = AddPerson("During", "while the paths were bad");
     for (const char* path : {"../names.nsf", "/etc/passwd", "notadb.nsf"}) {
         console.Command(std::string("tell TEST inputdb ") + path);
+        console.Command("tell TEST replicate");
         std::string shown = path;
         for (char& c : shown) c = (char)toupper((unsigned char)c);
         EXPECT_TRUE(console.WaitForLine(Literal("Orvane - TEST:  Fatal Error:  Unable to open input DB " + shown + ": ")))
@@ -215,6 +225,7 @@ TEST_F(BadInputTest, DatabasePathsOutsideTheDataDirectoryOrNotADatabase) {
     console.Command("tell TEST inputdb names.nsf");
     for (const char* path : {"../out.nsf", "notadb.nsf"}) {
         console.Command(std::string("tell TEST outputdb ") + path);
+        console.Command("tell TEST replicate");
         EXPECT_TRUE(console.WaitForLine("Orvane - TEST: Filtered directory updates will be written to "));
         EXPECT_TRUE(console.WaitForLine(Literal("Orvane - TEST:  Fatal Error:  Unable to create output DB")))
             << path << "\n" << ConsoleLog();
@@ -225,6 +236,7 @@ TEST_F(BadInputTest, DatabasePathsOutsideTheDataDirectoryOrNotADatabase) {
     EXPECT_EQ("just text\n", testenv::ReadFile(DataPath("notadb.nsf")));
 
     console.Command("tell TEST outputdb out.nsf");
+    console.Command("tell TEST replicate");
     EXPECT_TRUE(WaitForPublished(during.unid, "ADD", "while the paths were bad"));
     EXPECT_EQ(0, console.Quit());
 }
