@@ -47,24 +47,27 @@ ItemValue Flag(bool on) { return NumberValue(on ? 1 : 0); }
 
 ItemValue LoopDetectId(const std::string& dn) { return TextValue(dn.empty() ? "" : CanonicalName(dn)); }
 
-// The start of the first pass: now, or the input database's last
-// modification when that is later (under a burst of writes the runtime
-// hands out modification times ahead of the clock), so that no note
-// written before the set-up counts as a change.
+// The start of the first pass. For an existing input database it is the
+// time of its latest change: every later change gets a later time (the
+// runtime's times only move forward, even when a burst of writes has run
+// them ahead of the clock), and nothing written before the set-up counts as
+// a change. For a database not there yet it is a second before now, so that
+// nothing written from now on shares the set-up time.
 ItemValue SetUpTime(const std::string& input) {
-    TIMEDATE now;
-    OSCurrentTIMEDATE(&now);
-    if (input.empty()) return TimeValue(now);
+    TIMEDATE before;
+    OSCurrentTIMEDATE(&before);
+    TimeDateAdjustSeconds(&before, -1);
+    if (input.empty()) return TimeValue(before);
     try {
         std::optional<Database> db = Database::OpenIfExists(input);
-        if (!db) return TimeValue(now);
+        if (!db) return TimeValue(before);
         TIMEDATE data, design;
         Check(NSFDbModifiedTime(db->handle(), &data, &design),
               "cannot read the modification time of " + db->Describe());
-        return TimeValue(TimeDateCompare(&data, &now) > 0 ? data : now);
+        return TimeValue(data);
     } catch (const ToolError& e) {
         ReportError(std::string("warning: ") + e.what() + "; LastEventTimeStamp_TS is the current time");
-        return TimeValue(now);
+        return TimeValue(before);
     }
 }
 
