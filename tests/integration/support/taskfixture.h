@@ -154,9 +154,6 @@ protected:
         testenv::WriteFile(DataPath("filter.xml"), kFilter);
         Configure({"--input", "names.nsf", "--output", "out.nsf", "--filter", DataPath("filter.xml"),
                    "--schedule", "1", "SECONDS", "--trace", "NORMAL", "--check-attrs", "on"});
-        // The set-up time is the current time in hundredths of a second: a
-        // note saved within that same hundredth would count as older.
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 
     // Changes the instance's document with nsfdb instance options.
