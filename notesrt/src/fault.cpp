@@ -36,9 +36,9 @@ STATUS DefaultStatus(int kind) {
 
 // NRT_FAULT="kind:n[:status]"
 void ArmFromEnvironment() {
-    const char* spec = std::getenv("NRT_FAULT");
-    if (spec == nullptr || *spec == '\0') return;
-    std::string text(spec);
+    const char* setting = std::getenv("NRT_FAULT");
+    if (setting == nullptr || *setting == '\0') return;
+    std::string text(setting);
     size_t colon = text.find(':');
     if (colon == std::string::npos) return;
     int kind = KindFromName(text.substr(0, colon));

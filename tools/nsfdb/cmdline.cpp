@@ -92,17 +92,17 @@ void TakeOption(const std::vector<std::string>& args, size_t* index, CommandLine
         values.push_back(name.substr(equals + 1));
         name.resize(equals);
     }
-    const OptionSpec* spec = OptionFor(*line, name);
-    if (spec == nullptr) throw UsageError("unknown option " + name + ForWhom(*line));
-    if (!values.empty() && spec->arity != 1)
+    const OptionSpec* option = OptionFor(*line, name);
+    if (option == nullptr) throw UsageError("unknown option " + name + ForWhom(*line));
+    if (!values.empty() && option->arity != 1)
         throw UsageError(name + " does not take a value after '='");
-    while ((int)values.size() < spec->arity) {
+    while ((int)values.size() < option->arity) {
         if (++*index >= args.size())
-            throw UsageError(name + " needs " + std::to_string(spec->arity) +
-                             (spec->arity == 1 ? " value" : " values"));
+            throw UsageError(name + " needs " + std::to_string(option->arity) +
+                             (option->arity == 1 ? " value" : " values"));
         values.push_back(args[*index]);
     }
-    if (!spec->repeatable && line->Has(name)) throw UsageError(name + " is given twice");
+    if (!option->repeatable && line->Has(name)) throw UsageError(name + " is given twice");
     line->options.emplace_back(name, std::move(values));
 }
 

@@ -7,15 +7,8 @@
 #include <vector>
 
 #include "cfgtest.h"
-#include "zelrep.h"
 
 namespace {
-
-typedef std::vector<std::string> Texts;
-
-bool StartsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
 
 STATUS LNCALLBACK CountStatusLine(void* context, const char* taskName, const char*, DWORD) {
     auto* seen = static_cast<std::pair<std::string, int>*>(context);
@@ -40,29 +33,8 @@ bool Reaches(const char* queue) {
 
 }  // namespace
 
-class CfgCmdsTest : public ConfigTest {
+class CfgCmdsTest : public ConsoleTest {
 protected:
-    void SetUp() override {
-        ConfigTest::SetUp();
-        documentID_ = AddInstance("ZEL1");
-        std::string instance = "ZEL1", file = DEFAULT_CFGDB_NAME;
-        config_.reset(new CConfig(&instance[0], &file[0]));
-        ASSERT_EQ(NOERROR, config_->Refresh());
-        ASSERT_EQ(NOERROR, config_->SetQueueName(&instance[0]));
-        ClearLog();
-    }
-    void TearDown() override {
-        config_.reset();
-        ConfigTest::TearDown();
-    }
-
-    Texts Send(const std::string& text, STATUS* status = nullptr) {
-        ClearLog();
-        std::string message = text + '\0';
-        STATUS result = ProcessMessage(&message[0], (WORD)text.size(), config_.get());
-        if (status != nullptr) *status = result;
-        return Lines();
-    }
     std::string LastUpdateText() {
         char text[CFG_LASTREPL_SIZE] = {0};
         config_->GetLastReplicationTimeStampStr(text);
@@ -79,9 +51,6 @@ protected:
         EXPECT_TRUE(Reaches("MQ$ZEL1"));
         EXPECT_EQ("names.nsf", Get(*config_, &CConfig::GetInputDB));
     }
-
-    NOTEID documentID_ = 0;
-    std::unique_ptr<CConfig> config_;
 };
 
 TEST_F(CfgCmdsTest, ShowConfigListsEverySetting) {

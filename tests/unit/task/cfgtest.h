@@ -25,6 +25,7 @@
 #include "osmem.h"
 #include "ostime.h"
 #include "testenv.h"
+#include "zelrep.h"
 
 namespace cfgtest {
 
@@ -245,6 +246,43 @@ private:
     }
 
     std::unique_ptr<NRTLogCapture> log_;
+};
+
+// A task's configuration for instance ZEL1, loaded from its document and
+// with its console queue, to which console messages are sent.
+class ConsoleTest : public ConfigTest {
+protected:
+    typedef std::vector<std::string> Texts;
+
+    void SetUp() override {
+        ConfigTest::SetUp();
+        documentID_ = AddInstance("ZEL1");
+        std::string instance = "ZEL1", file = DEFAULT_CFGDB_NAME;
+        config_.reset(new CConfig(&instance[0], &file[0]));
+        ASSERT_EQ(NOERROR, config_->Refresh());
+        ASSERT_EQ(NOERROR, config_->SetQueueName(&instance[0]));
+        ClearLog();
+    }
+    void TearDown() override {
+        config_.reset();
+        ConfigTest::TearDown();
+    }
+
+    // Sends one console message and answers the lines it logged.
+    Texts Send(const std::string& text, STATUS* status = nullptr) {
+        ClearLog();
+        std::string message = text + '\0';
+        STATUS result = ProcessMessage(&message[0], (WORD)text.size(), config_.get());
+        if (status != nullptr) *status = result;
+        return Lines();
+    }
+
+    static bool StartsWith(const std::string& text, const std::string& prefix) {
+        return text.compare(0, prefix.size(), prefix) == 0;
+    }
+
+    NOTEID documentID_ = 0;
+    std::unique_ptr<CConfig> config_;
 };
 
 #endif

@@ -7,49 +7,14 @@
 #include <vector>
 
 #include "cfgtest.h"
-#include "zelrep.h"
 
-namespace {
-
-typedef std::vector<std::string> Texts;
-
-bool StartsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-}  // namespace
-
-class CommandsTest : public ConfigTest {
+class CommandsTest : public ConsoleTest {
 protected:
-    void SetUp() override {
-        ConfigTest::SetUp();
-        documentID_ = AddInstance("ZEL1");
-        std::string instance = "ZEL1", file = DEFAULT_CFGDB_NAME;
-        config_.reset(new CConfig(&instance[0], &file[0]));
-        ASSERT_EQ(NOERROR, config_->Refresh());
-        ClearLog();
-    }
-    void TearDown() override {
-        config_.reset();
-        ConfigTest::TearDown();
-    }
-
-    // Sends one console message and answers the lines it logged.
-    Texts Send(const std::string& text, STATUS* status = nullptr) {
-        ClearLog();
-        std::string message = text + '\0';
-        STATUS result = ProcessMessage(&message[0], (WORD)text.size(), config_.get());
-        if (status != nullptr) *status = result;
-        return Lines();
-    }
     std::string Field(int (CConfig::*getter)(char*)) { return Get(*config_, getter); }
     void Empty(int (CConfig::*setter)(char*)) {
         char none[1] = {'\0'};
         (config_.get()->*setter)(none);
     }
-
-    NOTEID documentID_ = 0;
-    std::unique_ptr<CConfig> config_;
 };
 
 TEST_F(CommandsTest, PassCommandsAnswerOtherStates) {
