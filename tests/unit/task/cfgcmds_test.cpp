@@ -33,7 +33,7 @@ bool Reaches(const char* queue) {
 
 }  // namespace
 
-class CfgCmdsTest : public ConsoleTest {
+class CfgCmdsTest : public TaskConsoleTest {
 protected:
     std::string LastUpdateText() {
         char text[CFG_LASTREPL_SIZE] = {0};

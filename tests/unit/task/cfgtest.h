@@ -250,7 +250,7 @@ private:
 
 // A task's configuration for instance ZEL1, loaded from its document and
 // with its console queue, to which console messages are sent.
-class ConsoleTest : public ConfigTest {
+class TaskConsoleTest : public ConfigTest {
 protected:
     typedef std::vector<std::string> Texts;
 

@@ -8,7 +8,7 @@
 
 #include "cfgtest.h"
 
-class CommandsTest : public ConsoleTest {
+class CommandsTest : public TaskConsoleTest {
 protected:
     std::string Field(int (CConfig::*getter)(char*)) { return Get(*config_, getter); }
     void Empty(int (CConfig::*setter)(char*)) {
