@@ -8,23 +8,21 @@
 //
 // Usage: storage_bench [PEOPLE] (default 100000); works in a temporary
 // data directory that it removes.
-#include <sqlite3.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <random>
-#include <string>
-#include <vector>
 
+#include "benchutil.h"
 #include "idtable.h"
 #include "nrt_env.h"
 #include "nsfdb.h"
 #include "nsfnote.h"
+
+using benchutil::CheckSql;
+using benchutil::Median;
+using benchutil::OpenRaw;
+using benchutil::Seconds;
 
 namespace {
 
@@ -32,21 +30,9 @@ constexpr int kChanged = 1000;
 constexpr int kTableRuns = 5;
 constexpr int kRuns = 3;  // (c) and (d) alternate with their floors, medians reported
 
-double Seconds(const std::function<void()>& work) {
-    auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 void Check(STATUS status, const char* what) {
     if (status == NOERROR) return;
     std::fprintf(stderr, "%s failed with status %u\n", what, (unsigned)status);
-    std::exit(1);
-}
-
-void CheckSql(int rc, sqlite3* db, const char* what) {
-    if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE) return;
-    std::fprintf(stderr, "%s failed: %s\n", what, sqlite3_errmsg(db));
     std::exit(1);
 }
 
@@ -117,11 +103,6 @@ std::vector<NOTEID> AllIds(DBHANDLE db, TIMEDATE* until) {
     return ids;
 }
 
-double Median(std::vector<double> runs) {
-    std::sort(runs.begin(), runs.end());
-    return runs[runs.size() / 2];
-}
-
 // Median time of the modified-note table after kChanged notes changed.
 double ChangedTableSeconds(DBHANDLE db) {
     TIMEDATE since{};
@@ -165,16 +146,6 @@ size_t ReadEverything(DBHANDLE db, const std::vector<NOTEID>& ids) {
         NSFNoteClose(note);
     }
     return total;
-}
-
-sqlite3* OpenRaw(const std::string& path) {
-    sqlite3* db = nullptr;
-    CheckSql(sqlite3_open(path.c_str(), &db), db, "sqlite3_open");
-    // The settings the runtime gives its own connections.
-    const char* settings =
-        "PRAGMA synchronous = NORMAL; PRAGMA cache_size = -16384; PRAGMA wal_autocheckpoint = 8192";
-    CheckSql(sqlite3_exec(db, settings, nullptr, nullptr, nullptr), db, "pragma");
-    return db;
 }
 
 // The same reads straight from SQLite, in one transaction.
