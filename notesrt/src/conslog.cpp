@@ -46,14 +46,34 @@ bool WriteAll(int fd, const std::string& data) {
     return true;
 }
 
+// DATA/console.log stays open between the lines of one second: at most one
+// open a second, and a log moved away (rotated) is opened afresh within a
+// second.
+struct ConsoleLogFile {
+    std::mutex mutex;
+    int fd = -1;
+    std::string path;
+    std::time_t openedAt = 0;
+    bool reported = false;
+};
+
 void AppendToConsoleLog(const std::string& block) {
-    static bool reported = false;
+    static ConsoleLogFile log;
     std::string path = DataDirectory() + "/console.log";
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    bool written = fd >= 0 && WriteAll(fd, block);
-    if (fd >= 0) close(fd);
-    if (!written && !reported) {
-        reported = true;
+    std::time_t now = std::time(nullptr);
+    std::lock_guard<std::mutex> lock(log.mutex);
+    if (log.fd >= 0 && (path != log.path || now != log.openedAt)) {
+        close(log.fd);
+        log.fd = -1;
+    }
+    if (log.fd < 0) {
+        log.fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        log.path = path;
+        log.openedAt = now;
+    }
+    bool written = log.fd >= 0 && WriteAll(log.fd, block);
+    if (!written && !log.reported) {
+        log.reported = true;
         std::fprintf(stderr, "notesrt: cannot append to %s: %s\n", path.c_str(), std::strerror(errno));
     }
 }
