@@ -193,20 +193,25 @@ std::unique_ptr<Note> NewNote(DBHANDLE db) {
     return note;
 }
 
-STATUS LoadNote(DBHANDLE hDB, Store& store, NOTEID id, std::unique_ptr<Note>* note) {
+namespace {
+
+// Loads the note that read finds (its row and items from one snapshot);
+// notFound names the failure when there is none.
+template <typename Read>
+STATUS LoadWith(DBHANDLE hDB, Store& store, Read read, STATUS notFound, const std::string& what,
+                std::unique_ptr<Note>* note) {
     STATUS status = NOERROR;
     if (FaultHit(NRT_FAULT_READ, &status)) return Fail(status, "read note in " + store.Path());
-    if (id == 0 || (id & RRV_DELETED) != 0)
-        return Fail(ERR_INVALID_NOTE, "note ID " + std::to_string(id));
     std::unique_ptr<Note> loaded(new Note);
     std::vector<StoredItem> items;
     bool found = false;
-    status = store.ReadNoteWithItems(id, &loaded->row, &items, &found);
+    status = read(&loaded->row, &items, &found);
     if (status != NOERROR) return status;
-    if (!found) return Fail(ERR_INVALID_NOTE, "note ID " + std::to_string(id) + " in " + store.Path());
+    if (!found) return Fail(notFound, what + " in " + store.Path());
     if (loaded->row.deleted)
-        return Fail(ERR_NOTE_DELETED, "note ID " + std::to_string(id) + " in " + store.Path());
+        return Fail(ERR_NOTE_DELETED, "note ID " + std::to_string(loaded->row.id) + " in " + store.Path());
     loaded->db = hDB;
+    loaded->items.reserve(items.size());
     for (StoredItem& item : items) {
         NoteItem held;
         static_cast<StoredItem&>(held) = std::move(item);
@@ -214,6 +219,24 @@ STATUS LoadNote(DBHANDLE hDB, Store& store, NOTEID id, std::unique_ptr<Note>* no
     }
     *note = std::move(loaded);
     return NOERROR;
+}
+
+}  // namespace
+
+STATUS LoadNote(DBHANDLE hDB, Store& store, NOTEID id, std::unique_ptr<Note>* note) {
+    std::string what = "note ID " + std::to_string(id);
+    auto read = [&](NoteRow* row, std::vector<StoredItem>* items, bool* found) -> STATUS {
+        if (id == 0 || (id & RRV_DELETED) != 0) return Fail(ERR_INVALID_NOTE, what);
+        return store.ReadNoteWithItems(id, row, items, found);
+    };
+    return LoadWith(hDB, store, read, ERR_INVALID_NOTE, what, note);
+}
+
+STATUS LoadNote(DBHANDLE hDB, Store& store, const UNIVERSALNOTEID& unid, std::unique_ptr<Note>* note) {
+    auto read = [&](NoteRow* row, std::vector<StoredItem>* items, bool* found) {
+        return store.ReadNoteWithItems(unid, row, items, found);
+    };
+    return LoadWith(hDB, store, read, ERR_NOT_FOUND, "UNID", note);
 }
 
 STATUS SaveNote(Store& store, Note* note, WORD updateFlags) {

@@ -56,6 +56,8 @@ std::unique_ptr<Note> NewNote(DBHANDLE db);
 // ERR_NOTE_DELETED for a deletion stub, ERR_INVALID_NOTE when there is no
 // such note.
 STATUS LoadNote(DBHANDLE hDB, Store& store, NOTEID id, std::unique_ptr<Note>* note);
+// The same by UNID; ERR_NOT_FOUND when no note has it.
+STATUS LoadNote(DBHANDLE hDB, Store& store, const UNIVERSALNOTEID& unid, std::unique_ptr<Note>* note);
 // Writes the note; on failure the database and the note are as before.
 STATUS SaveNote(Store& store, Note* note, WORD updateFlags);
 // Leaves a deletion stub, or no trace with UPDATE_NOSTUB.

@@ -18,13 +18,15 @@ Store* StoreOf(DBHANDLE hDB) {
     return database ? database->store.get() : nullptr;
 }
 
-STATUS OpenById(DBHANDLE hDB, NOTEID noteID, NOTEHANDLE* rethNote) {
-    if (rethNote == nullptr) return Fail(ERR_BAD_PARAM, "NSFNoteOpen without a handle pointer");
+// Opens the note that key (a note ID or a UNID) names.
+template <typename Key>
+STATUS OpenNote(DBHANDLE hDB, const Key& key, NOTEHANDLE* rethNote, const char* call) {
+    if (rethNote == nullptr) return Fail(ERR_BAD_PARAM, std::string(call) + " without a handle pointer");
     *rethNote = NULLHANDLE;
     Store* store = StoreOf(hDB);
-    if (store == nullptr) return Fail(ERR_INVALID_HANDLE, "NSFNoteOpen database handle");
+    if (store == nullptr) return Fail(ERR_INVALID_HANDLE, std::string(call) + " database handle");
     std::unique_ptr<Note> note;
-    STATUS status = LoadNote(hDB, *store, noteID, &note);
+    STATUS status = LoadNote(hDB, *store, key, &note);
     if (status == NOERROR) *rethNote = Notes().Add(std::move(note));
     return status;
 }
@@ -54,23 +56,18 @@ void Put(void* out, const T& value) {
 extern "C" {
 
 STATUS LNPUBLIC NSFNoteOpen(DBHANDLE hDB, NOTEID noteID, WORD /*openFlags*/, NOTEHANDLE* rethNote) {
-    return Guarded<STATUS>(ERR_MEMORY, [&]() -> STATUS { return OpenById(hDB, noteID, rethNote); });
+    return Guarded<STATUS>(ERR_MEMORY,
+                           [&]() -> STATUS { return OpenNote(hDB, noteID, rethNote, "NSFNoteOpen"); });
 }
 
 STATUS LNPUBLIC NSFNoteOpenByUNID(DBHANDLE hDB, UNIVERSALNOTEID* unid, WORD /*openFlags*/,
                                   NOTEHANDLE* rethNote) {
     return Guarded<STATUS>(ERR_MEMORY, [&]() -> STATUS {
-        if (unid == nullptr || rethNote == nullptr)
-            return Fail(ERR_BAD_PARAM, "NSFNoteOpenByUNID without a UNID or handle pointer");
-        *rethNote = NULLHANDLE;
-        Store* store = StoreOf(hDB);
-        if (store == nullptr) return Fail(ERR_INVALID_HANDLE, "NSFNoteOpenByUNID database handle");
-        NOTEID id = 0;
-        bool found = false;
-        STATUS status = store->FindNoteId(*unid, &id, &found);
-        if (status != NOERROR) return status;
-        if (!found) return Fail(ERR_NOT_FOUND, "UNID in " + store->Path());
-        return OpenById(hDB, id, rethNote);
+        if (unid == nullptr) {
+            if (rethNote != nullptr) *rethNote = NULLHANDLE;
+            return Fail(ERR_BAD_PARAM, "NSFNoteOpenByUNID without a UNID");
+        }
+        return OpenNote(hDB, *unid, rethNote, "NSFNoteOpenByUNID");
     });
 }
 

@@ -22,6 +22,7 @@
 #include "nsfdb.h"
 #include "status.h"
 #include "timeutil.h"
+#include "walvfs.h"
 
 namespace nrt {
 namespace {
@@ -65,6 +66,24 @@ const char kSchema[] =
 
 const char kNoteColumns[] =
     "note_id, class, unid_file, unid_note, sequence, sequence_ticks, deleted";
+
+// A note's items go in with one statement of up to this many rows, which
+// costs far less than one statement per item.
+constexpr size_t kItemsPerInsert = 32;
+
+// The insert of rows items (1 to kItemsPerInsert); the text stays put, so
+// that the statement cache can key on it.
+const char* ItemInsertSql(size_t rows) {
+    static const std::vector<std::string> statements = [] {
+        std::vector<std::string> all(kItemsPerInsert + 1);
+        for (size_t count = 1; count <= kItemsPerInsert; ++count) {
+            all[count] = "INSERT INTO items VALUES (?, ?, ?, ?, ?, ?, ?)";
+            for (size_t more = 1; more < count; ++more) all[count] += ", (?, ?, ?, ?, ?, ?, ?)";
+        }
+        return all;
+    }();
+    return statements[rows].c_str();
+}
 
 int64_t PackTimedate(const TIMEDATE& td) {
     return (int64_t)(((uint64_t)td.Innards[1] << 32) | td.Innards[0]);
@@ -183,6 +202,25 @@ StoredItem ItemFrom(const Query& query, int first) {
     return item;
 }
 
+// The row and items of one note in one statement, so that both come from
+// one snapshot; the condition on the note follows the WHERE.
+const char kNoteWithItems[] =
+    "SELECT n.note_id, n.class, n.unid_file, n.unid_note, n.sequence, n.sequence_ticks, "
+    "n.deleted, i.name, i.type, i.flags, i.value, i.modified_ticks "
+    "FROM notes n LEFT JOIN items i ON i.note_id = n.note_id WHERE ";
+
+STATUS CollectNoteWithItems(Query& query, NoteRow* row, std::vector<StoredItem>* items,
+                            bool* found) {
+    items->clear();
+    *found = false;
+    while (query.Next()) {
+        if (!*found) *row = RowFrom(query, 0);
+        *found = true;
+        if (!query.IsNull(7)) items->push_back(ItemFrom(query, 7));
+    }
+    return query.Status();
+}
+
 }  // namespace
 
 Store::~Store() {
@@ -195,7 +233,7 @@ STATUS Store::Failed(int rc, const char* what) {
 }
 
 STATUS Store::Connect(int flags) {
-    int rc = sqlite3_open_v2(path_.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    int rc = sqlite3_open_v2(path_.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, GatheringVfsName());
     if (rc != SQLITE_OK) return Failed(rc, "open");
     sqlite3_busy_timeout(db_, BusyTimeoutMs());
     return NOERROR;
@@ -356,22 +394,19 @@ STATUS Store::ReadItems(NOTEID id, std::vector<StoredItem>* items) {
 
 STATUS Store::ReadNoteWithItems(NOTEID id, NoteRow* row, std::vector<StoredItem>* items,
                                 bool* found) {
-    // One statement, so row and items come from one snapshot.
-    static const std::string sql =
-        "SELECT n.note_id, n.class, n.unid_file, n.unid_note, n.sequence, n.sequence_ticks, "
-        "n.deleted, i.name, i.type, i.flags, i.value, i.modified_ticks "
-        "FROM notes n LEFT JOIN items i ON i.note_id = n.note_id "
-        "WHERE n.note_id = ? ORDER BY i.position";
+    static const std::string sql = std::string(kNoteWithItems) + "n.note_id = ? ORDER BY i.position";
     Query query(*this, sql.c_str());
     query.Bind(id);
-    items->clear();
-    *found = false;
-    while (query.Next()) {
-        if (!*found) *row = RowFrom(query, 0);
-        *found = true;
-        if (!query.IsNull(7)) items->push_back(ItemFrom(query, 7));
-    }
-    return query.Status();
+    return CollectNoteWithItems(query, row, items, found);
+}
+
+STATUS Store::ReadNoteWithItems(const UNIVERSALNOTEID& unid, NoteRow* row,
+                                std::vector<StoredItem>* items, bool* found) {
+    static const std::string sql =
+        std::string(kNoteWithItems) + "n.unid_note = ? AND n.unid_file = ? ORDER BY i.position";
+    Query query(*this, sql.c_str());
+    query.Bind(PackTimedate(unid.Note)).Bind(PackTimedate(unid.File));
+    return CollectNoteWithItems(query, row, items, found);
 }
 
 STATUS Store::FindNoteId(const UNIVERSALNOTEID& unid, NOTEID* id, bool* found) {
@@ -445,10 +480,14 @@ STATUS Store::WriteNoteRow(const NoteRow& row) {
 
 STATUS Store::InsertItems(NOTEID id, const std::vector<StoredItem>& items) {
     int64_t position = 0;
-    for (const StoredItem& item : items) {
-        Query insert(*this, "INSERT INTO items VALUES (?, ?, ?, ?, ?, ?, ?)");
-        insert.Bind(id).Bind(position++).BindBlob(item.name).Bind(item.type).Bind(item.flags);
-        insert.BindBlob(item.data).Bind(item.modifiedTicks);
+    for (size_t first = 0; first < items.size(); first += kItemsPerInsert) {
+        size_t rows = std::min(kItemsPerInsert, items.size() - first);
+        Query insert(*this, ItemInsertSql(rows));
+        for (size_t n = first; n < first + rows; ++n) {
+            const StoredItem& item = items[n];
+            insert.Bind(id).Bind(position++).BindBlob(item.name).Bind(item.type).Bind(item.flags);
+            insert.BindBlob(item.data).Bind(item.modifiedTicks);
+        }
         STATUS status = insert.Run();
         if (status != NOERROR) return status;
     }

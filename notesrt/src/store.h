@@ -86,9 +86,11 @@ public:
     // Rows. found is false (with NOERROR) when the note does not exist.
     STATUS ReadNote(NOTEID id, NoteRow* row, bool* found);
     STATUS ReadItems(NOTEID id, std::vector<StoredItem>* items);
-    // Row and items from one snapshot.
+    // Row and items from one snapshot, found by note ID or by UNID.
     STATUS ReadNoteWithItems(NOTEID id, NoteRow* row, std::vector<StoredItem>* items,
                              bool* found);
+    STATUS ReadNoteWithItems(const UNIVERSALNOTEID& unid, NoteRow* row,
+                             std::vector<StoredItem>* items, bool* found);
     STATUS FindNoteId(const UNIVERSALNOTEID& unid, NOTEID* id, bool* found);
     // Notes of the classes in the window, in ascending sequence time.
     STATUS ListNotes(WORD classMask, ChangeWindow window, int64_t afterTicks,

@@ -1,0 +1,226 @@
+// walvfs.cpp - the gathering VFS (see walvfs.h).
+//
+// SQLite writes a log frame as two writes, its 24-byte header and then the
+// page; a commit frame is the one whose header carries the database size
+// (bytes 4 to 7, nonzero). Writes that continue the gathered bytes, or
+// fall inside them (a frame rewritten by the same transaction), are kept;
+// any other write first writes out what was gathered. The gathered bytes
+// are also written out before every read, sync, size query, truncation or
+// close of the log, and before the database's shared-memory barrier and
+// unlocks, so that no path can leave frames unwritten behind a published
+// header.
+#include "walvfs.h"
+
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+namespace nrt {
+namespace {
+
+constexpr char kVfsName[] = "nrt-gather";
+constexpr int kFrameHeaderSize = 24;
+// Written out beyond this; the default VFS takes at most 128 KiB a write.
+constexpr size_t kMaxGathered = 64 * 1024;
+
+struct GatherFile {
+    sqlite3_file base;
+    sqlite3_file* real;     // the default VFS's file, stored right after this struct
+    bool isLog;             // a write-ahead log
+    GatherFile* log;        // a database: its open log, if any
+    GatherFile* database;   // a log: its database
+    bool commitHeader;      // a log: the last write was a commit frame's header
+    char* bytes;            // a log: the gathered bytes, from offset start
+    size_t length;
+    size_t capacity;
+    sqlite3_int64 start;
+};
+
+constexpr size_t kGatherFileSize = (sizeof(GatherFile) + 15) & ~size_t(15);
+
+sqlite3_vfs* DefaultVfs() {
+    static sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
+    return vfs;
+}
+
+GatherFile* Of(sqlite3_file* file) { return reinterpret_cast<GatherFile*>(file); }
+const sqlite3_io_methods* Real(GatherFile* file) { return file->real->pMethods; }
+
+int WriteOut(GatherFile* log) {
+    if (log == nullptr || log->length == 0) return SQLITE_OK;
+    size_t length = log->length;
+    log->length = 0;
+    return Real(log)->xWrite(log->real, log->bytes, (int)length, log->start);
+}
+
+bool Gather(GatherFile* log, const void* data, size_t amount, sqlite3_int64 offset) {
+    sqlite3_int64 end = log->start + (sqlite3_int64)log->length;
+    if (log->length > 0 && offset >= log->start && offset + (sqlite3_int64)amount <= end) {
+        std::memcpy(log->bytes + (offset - log->start), data, amount);
+        return true;
+    }
+    if (log->length > 0 && offset != end) return false;
+    size_t needed = log->length + amount;
+    if (needed > kMaxGathered) return false;
+    if (needed > log->capacity) {
+        size_t capacity = needed * 2 > kMaxGathered ? kMaxGathered : needed * 2;
+        char* grown = static_cast<char*>(std::realloc(log->bytes, capacity));
+        if (grown == nullptr) return false;
+        log->bytes = grown;
+        log->capacity = capacity;
+    }
+    if (log->length == 0) log->start = offset;
+    std::memcpy(log->bytes + log->length, data, amount);
+    log->length = needed;
+    return true;
+}
+
+bool IsCommitFrameHeader(const void* data, int amount) {
+    if (amount != kFrameHeaderSize) return false;
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    return (bytes[4] | bytes[5] | bytes[6] | bytes[7]) != 0;
+}
+
+int LogWrite(GatherFile* log, const void* data, int amount, sqlite3_int64 offset) {
+    bool commitPage = log->commitHeader;
+    log->commitHeader = IsCommitFrameHeader(data, amount);
+    if (!Gather(log, data, (size_t)amount, offset)) {
+        int rc = WriteOut(log);
+        if (rc != SQLITE_OK) return rc;
+        if (!Gather(log, data, (size_t)amount, offset))
+            return Real(log)->xWrite(log->real, data, amount, offset);
+    }
+    return commitPage ? WriteOut(log) : SQLITE_OK;
+}
+
+// ---- io methods: the log's own, the rest passed on -------------------------
+
+int Close(sqlite3_file* file) {
+    GatherFile* self = Of(file);
+    int rc = self->isLog ? WriteOut(self) : SQLITE_OK;
+    if (self->database != nullptr) self->database->log = nullptr;
+    if (self->log != nullptr) self->log->database = nullptr;
+    std::free(self->bytes);
+    self->bytes = nullptr;
+    int closed = Real(self)->xClose(self->real);
+    return rc != SQLITE_OK ? rc : closed;
+}
+
+int Read(sqlite3_file* file, void* data, int amount, sqlite3_int64 offset) {
+    GatherFile* self = Of(file);
+    int rc = self->isLog ? WriteOut(self) : SQLITE_OK;
+    return rc != SQLITE_OK ? rc : Real(self)->xRead(self->real, data, amount, offset);
+}
+
+int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
+    GatherFile* self = Of(file);
+    if (self->isLog) return LogWrite(self, data, amount, offset);
+    return Real(self)->xWrite(self->real, data, amount, offset);
+}
+
+int Truncate(sqlite3_file* file, sqlite3_int64 size) {
+    GatherFile* self = Of(file);
+    int rc = self->isLog ? WriteOut(self) : SQLITE_OK;
+    return rc != SQLITE_OK ? rc : Real(self)->xTruncate(self->real, size);
+}
+
+int Sync(sqlite3_file* file, int flags) {
+    GatherFile* self = Of(file);
+    int rc = self->isLog ? WriteOut(self) : SQLITE_OK;
+    return rc != SQLITE_OK ? rc : Real(self)->xSync(self->real, flags);
+}
+
+int FileSize(sqlite3_file* file, sqlite3_int64* size) {
+    GatherFile* self = Of(file);
+    int rc = self->isLog ? WriteOut(self) : SQLITE_OK;
+    return rc != SQLITE_OK ? rc : Real(self)->xFileSize(self->real, size);
+}
+
+int Lock(sqlite3_file* file, int level) { return Real(Of(file))->xLock(Of(file)->real, level); }
+int Unlock(sqlite3_file* file, int level) { return Real(Of(file))->xUnlock(Of(file)->real, level); }
+int CheckReservedLock(sqlite3_file* file, int* out) {
+    return Real(Of(file))->xCheckReservedLock(Of(file)->real, out);
+}
+int FileControl(sqlite3_file* file, int op, void* arg) {
+    return Real(Of(file))->xFileControl(Of(file)->real, op, arg);
+}
+int SectorSize(sqlite3_file* file) { return Real(Of(file))->xSectorSize(Of(file)->real); }
+int DeviceCharacteristics(sqlite3_file* file) {
+    return Real(Of(file))->xDeviceCharacteristics(Of(file)->real);
+}
+
+int ShmMap(sqlite3_file* file, int region, int size, int extend, void volatile** out) {
+    return Real(Of(file))->xShmMap(Of(file)->real, region, size, extend, out);
+}
+
+// Unlocking ends what the lock guarded (a write, a checkpoint): the log's
+// gathered bytes go out first.
+int ShmLock(sqlite3_file* file, int offset, int count, int flags) {
+    GatherFile* self = Of(file);
+    if ((flags & SQLITE_SHM_UNLOCK) != 0) WriteOut(self->log);
+    return Real(self)->xShmLock(self->real, offset, count, flags);
+}
+
+// SQLite publishes a log header right after this barrier.
+void ShmBarrier(sqlite3_file* file) {
+    GatherFile* self = Of(file);
+    WriteOut(self->log);
+    Real(self)->xShmBarrier(self->real);
+}
+
+int ShmUnmap(sqlite3_file* file, int deleteFlag) {
+    return Real(Of(file))->xShmUnmap(Of(file)->real, deleteFlag);
+}
+int Fetch(sqlite3_file* file, sqlite3_int64 offset, int amount, void** out) {
+    return Real(Of(file))->xFetch(Of(file)->real, offset, amount, out);
+}
+int Unfetch(sqlite3_file* file, sqlite3_int64 offset, void* page) {
+    return Real(Of(file))->xUnfetch(Of(file)->real, offset, page);
+}
+
+const sqlite3_io_methods kMethods = {
+    3,           Close,      Read,     Write,     Truncate,         Sync,
+    FileSize,    Lock,       Unlock,   CheckReservedLock, FileControl, SectorSize,
+    DeviceCharacteristics,   ShmMap,   ShmLock,   ShmBarrier,       ShmUnmap,
+    Fetch,       Unfetch};
+
+int Open(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* outFlags) {
+    GatherFile* self = Of(file);
+    std::memset(self, 0, sizeof(GatherFile));
+    self->real = reinterpret_cast<sqlite3_file*>(reinterpret_cast<char*>(file) + kGatherFileSize);
+    int rc = DefaultVfs()->xOpen(DefaultVfs(), name, self->real, flags, outFlags);
+    if (self->real->pMethods == nullptr) return rc;
+    // Every call is passed on to methods of the same version.
+    if (self->real->pMethods->iVersion < kMethods.iVersion) {
+        self->real->pMethods->xClose(self->real);
+        return SQLITE_CANTOPEN;
+    }
+    self->base.pMethods = &kMethods;
+    self->isLog = (flags & SQLITE_OPEN_WAL) != 0;
+    if (self->isLog && name != nullptr) {
+        self->database = Of(sqlite3_database_file_object(name));
+        self->database->log = self;
+    }
+    return rc;
+}
+
+}  // namespace
+
+const char* GatheringVfsName() {
+    static std::once_flag registered;
+    static sqlite3_vfs vfs;
+    std::call_once(registered, [] {
+        // The default VFS's calls serve for everything but opening files.
+        vfs = *DefaultVfs();
+        vfs.szOsFile = (int)kGatherFileSize + DefaultVfs()->szOsFile;
+        vfs.zName = kVfsName;
+        vfs.pNext = nullptr;
+        vfs.xOpen = Open;
+        sqlite3_vfs_register(&vfs, 0);
+    });
+    return kVfsName;
+}
+
+}  // namespace nrt
