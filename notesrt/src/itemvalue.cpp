@@ -97,7 +97,7 @@ bool RangeText(WORD type, WORD plainType, WORD rangeType, const std::string& dat
 
 }  // namespace
 
-bool TextEntries(WORD type, const std::string& data, std::vector<std::string>* entries) {
+bool TextEntryViews(WORD type, const std::string& data, std::vector<std::string_view>* entries) {
     entries->clear();
     if (type == TYPE_TEXT) {
         if (!data.empty()) entries->push_back(data);
@@ -105,25 +105,34 @@ bool TextEntries(WORD type, const std::string& data, std::vector<std::string>* e
     }
     WORD count = 0;
     if (type != TYPE_TEXT_LIST || !ReadAt(data, 0, &count)) return false;
+    entries->reserve(count);
     size_t offset = sizeof(WORD) * (1 + (size_t)count);
     for (WORD i = 0; i < count; ++i) {
         WORD length = 0;
         if (!ReadAt(data, sizeof(WORD) * (1 + (size_t)i), &length)) return false;
         if (offset + length > data.size()) return false;
-        entries->push_back(data.substr(offset, length));
+        entries->push_back(std::string_view(data).substr(offset, length));
         offset += length;
     }
     return true;
 }
 
-bool EncodeTextList(const std::vector<std::string>& entries, std::string* data) {
+bool TextEntries(WORD type, const std::string& data, std::vector<std::string>* entries) {
+    std::vector<std::string_view> views;
+    bool valid = TextEntryViews(type, data, &views);
+    entries->assign(views.begin(), views.end());
+    return valid;
+}
+
+bool EncodeTextList(const std::vector<std::string_view>& entries, std::string* data) {
     size_t size = sizeof(WORD) * (1 + entries.size());
-    for (const std::string& entry : entries) size += entry.size();
+    for (std::string_view entry : entries) size += entry.size();
     if (entries.size() > MAXWORD || size > kMaxItemValueSize) return false;
     data->clear();
+    data->reserve(size);
     Append(data, (WORD)entries.size());
-    for (const std::string& entry : entries) Append(data, (WORD)entry.size());
-    for (const std::string& entry : entries) *data += entry;
+    for (std::string_view entry : entries) Append(data, (WORD)entry.size());
+    for (std::string_view entry : entries) data->append(entry);
     return true;
 }
 

@@ -9,6 +9,7 @@
 #define NOTESRT_SRC_ITEMVALUE_H
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "global.h"
@@ -21,8 +22,10 @@ constexpr size_t kMaxItemValueSize = 0xFFFF;
 // The entries of a TEXT or TEXT_LIST value: a TEXT value is one entry, an
 // empty TEXT value none. False for other types and malformed lists.
 bool TextEntries(WORD type, const std::string& data, std::vector<std::string>* entries);
+// The same entries as views into data, for reading without copies.
+bool TextEntryViews(WORD type, const std::string& data, std::vector<std::string_view>* entries);
 // False when the list would pass kMaxItemValueSize.
-bool EncodeTextList(const std::vector<std::string>& entries, std::string* data);
+bool EncodeTextList(const std::vector<std::string_view>& entries, std::string* data);
 
 std::string EncodeNumber(NUMBER number);
 std::string EncodeTime(const TIMEDATE& time);

@@ -48,8 +48,8 @@ bool ChangedSinceOpened(const NoteRow& opened, const NoteRow& onDisk, bool exist
 // $UpdatedBy with the writer's name last, dropping the oldest names when
 // the list would grow too big.
 std::string UpdatedByWith(const StoredItem* current, const std::string& user) {
-    std::vector<std::string> names;
-    if (current != nullptr) TextEntries(current->type, current->data, &names);
+    std::vector<std::string_view> names;
+    if (current != nullptr) TextEntryViews(current->type, current->data, &names);
     if (names.empty() || names.back() != user) names.push_back(user);
     std::string data;
     while (!EncodeTextList(names, &data)) names.erase(names.begin());
@@ -69,10 +69,14 @@ const StoredItem* NthNamed(const std::vector<StoredItem>& items, const std::stri
 std::vector<StoredItem> ItemsToStore(const std::vector<StoredItem>& items,
                                      const std::vector<StoredItem>& previous, int64_t ticks) {
     std::vector<StoredItem> stored;
+    stored.reserve(items.size());
     for (const StoredItem& item : items) {
-        size_t occurrence = 0;
-        for (const StoredItem& earlier : stored) occurrence += SameItemName(earlier.name, item.name);
-        const StoredItem* before = NthNamed(previous, item.name, occurrence);
+        const StoredItem* before = nullptr;
+        if (!previous.empty()) {  // a new note has no earlier items to match
+            size_t occurrence = 0;
+            for (const StoredItem& earlier : stored) occurrence += SameItemName(earlier.name, item.name);
+            before = NthNamed(previous, item.name, occurrence);
+        }
         StoredItem next = item;
         bool unchanged = before && before->type == item.type && before->data == item.data;
         next.modifiedTicks = unchanged ? before->modifiedTicks : ticks;

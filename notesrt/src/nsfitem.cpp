@@ -36,7 +36,7 @@ NoteItem* FindItem(NOTEHANDLE hNote, const char* name, WORD length = MAXWORD) {
 }
 
 // Copies at most capacity characters and a NUL; returns the count copied.
-WORD CopyOut(const std::string& text, char* buffer, size_t capacity) {
+WORD CopyOut(std::string_view text, char* buffer, size_t capacity) {
     if (buffer == nullptr) return 0;
     size_t length = text.size() < capacity ? text.size() : capacity;
     std::memcpy(buffer, text.data(), length);
@@ -44,7 +44,7 @@ WORD CopyOut(const std::string& text, char* buffer, size_t capacity) {
     return (WORD)length;
 }
 
-WORD CopyOutSized(const std::string& text, char* buffer, WORD bufferLength) {
+WORD CopyOutSized(std::string_view text, char* buffer, WORD bufferLength) {
     if (buffer == nullptr || bufferLength == 0) return 0;
     return CopyOut(text, buffer, bufferLength - 1u);
 }
@@ -73,14 +73,14 @@ STATUS AppendToList(NOTEHANDLE hNote, const char* name, const char* text, WORD t
     STATUS status = NoteForChange(hNote, name, MAXWORD, &note, &itemName);
     if (status != NOERROR) return status;
     if (text == nullptr && textLength != 0) return Fail(ERR_BAD_PARAM, "text list entry is null");
-    std::string entry = text ? std::string(text, textLength == MAXWORD ? std::strlen(text) : textLength)
-                             : std::string();
+    std::string_view entry =
+        text ? std::string_view(text, textLength == MAXWORD ? std::strlen(text) : textLength) : std::string_view();
     NoteItem* item = note->Find(itemName);
-    std::vector<std::string> entries;
-    if (item != nullptr && !TextEntries(item->type, item->data, &entries))
+    std::vector<std::string_view> entries;
+    if (item != nullptr && !TextEntryViews(item->type, item->data, &entries))
         return Fail(ERR_DATATYPE, "append to item " + itemName);
     if (!allowDuplicates)
-        for (const std::string& existing : entries)
+        for (std::string_view existing : entries)
             if (existing == entry) return NOERROR;
     entries.push_back(entry);
     std::string data;
@@ -193,10 +193,11 @@ WORD LNPUBLIC NSFItemGetText(NOTEHANDLE hNote, const char* itemName, char* buffe
         CopyOutSized(std::string(), buffer, bufferLength);
         NoteItem* item = FindItem(hNote, itemName);
         if (item == nullptr) return 0;
-        std::vector<std::string> entries;
+        std::vector<std::string_view> entries;
+        if (TextEntryViews(item->type, item->data, &entries))
+            return CopyOutSized(entries.empty() ? std::string_view() : entries[0], buffer, bufferLength);
         std::string text;
-        if (TextEntries(item->type, item->data, &entries)) text = entries.empty() ? "" : entries[0];
-        else if (!ValueToText(item->type, item->data, std::string(1, kDefaultSeparator), &text)) return 0;
+        if (!ValueToText(item->type, item->data, std::string(1, kDefaultSeparator), &text)) return 0;
         return CopyOutSized(text, buffer, bufferLength);
     });
 }
@@ -204,8 +205,8 @@ WORD LNPUBLIC NSFItemGetText(NOTEHANDLE hNote, const char* itemName, char* buffe
 WORD LNPUBLIC NSFItemGetTextListEntries(NOTEHANDLE hNote, const char* itemName) {
     return Guarded<WORD>(0, [&]() -> WORD {
         NoteItem* item = FindItem(hNote, itemName);
-        std::vector<std::string> entries;
-        if (item == nullptr || !TextEntries(item->type, item->data, &entries)) return 0;
+        std::vector<std::string_view> entries;
+        if (item == nullptr || !TextEntryViews(item->type, item->data, &entries)) return 0;
         return (WORD)entries.size();
     });
 }
@@ -215,8 +216,8 @@ WORD LNPUBLIC NSFItemGetTextListEntry(NOTEHANDLE hNote, const char* itemName, WO
     return Guarded<WORD>(0, [&]() -> WORD {
         CopyOut(std::string(), buffer, 0);
         NoteItem* item = FindItem(hNote, itemName);
-        std::vector<std::string> entries;
-        if (item == nullptr || !TextEntries(item->type, item->data, &entries)) return 0;
+        std::vector<std::string_view> entries;
+        if (item == nullptr || !TextEntryViews(item->type, item->data, &entries)) return 0;
         if (entryPos >= entries.size()) return 0;
         return CopyOut(entries[entryPos], buffer, bufferLength);
     });

@@ -29,6 +29,7 @@ namespace {
 
 constexpr int kApplicationId = 0x4E534644;  // "NSFD"
 constexpr int kSchemaVersion = 1;
+constexpr int kPageSize = 2048;
 constexpr int kDefaultBusyTimeoutMs = 10000;
 constexpr NOTEID kFirstNoteId = RRV_ALIGNMENT;
 
@@ -317,8 +318,12 @@ STATUS Store::Create(const std::string& path, const std::string& info) {
         Store building(temporary);
         status = building.Connect(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
         // Nobody sees the file before it is complete, so it is built without
-        // a journal and flushed to disk once at the end.
-        std::string setup = "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF;"
+        // a journal and flushed to disk once at the end. Every update of a
+        // note logs the handful of pages it touches (row, two indexes, items,
+        // counters) whole: pages of 2 KiB log half the bytes of the default
+        // 4 KiB and still hold a note's usual items without overflow.
+        std::string setup = "PRAGMA page_size = " + std::to_string(kPageSize) + ";" +
+                            "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF;"
                             "PRAGMA application_id = " + std::to_string(kApplicationId) + ";" +
                             "BEGIN;" + kSchema + "COMMIT;";
         if (status == NOERROR) status = building.Exec(setup.c_str());
