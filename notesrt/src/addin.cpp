@@ -96,6 +96,7 @@ void StartAddInServices(const char* programPath) {
 }
 
 void StopAddInServices() {
+    WriteGatheredLog();  // the program may print on its own from here on
     DeleteAllStatusLines();
     AddInState& state = State();
     std::lock_guard<std::mutex> lock(state.mutex);

@@ -3,16 +3,31 @@
 // A message becomes one block of stamped lines, written with a single
 // write() to standard output and a single O_APPEND write() to
 // DATA/console.log, so messages of concurrent tasks never interleave.
+//
+// A task's standard output is normally a pipe to the server console, whose
+// reader is woken by every write: at a line a note, that wake-up costs more
+// than the rest of the line's work. So the messages of AddInLogMessageText
+// bound for a pipe are gathered and written together, at most kPipeDelay
+// after the first of them, by whichever comes first: a later message, or a
+// flusher thread that has every signal blocked (signals still reach the
+// task's own thread). console.log always gets each message at once.
 #include "conslog.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <stdio_ext.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <thread>
 
 #include "addin.h"
 #include "env.h"
@@ -45,6 +60,110 @@ bool WriteAll(int fd, const std::string& data) {
     }
     return true;
 }
+
+constexpr auto kPipeDelay = std::chrono::milliseconds(2);
+constexpr size_t kMaxGathered = 64 * 1024;
+
+bool StdoutIsPipe() {
+    struct stat info;
+    return fstat(STDOUT_FILENO, &info) == 0 && S_ISFIFO(info.st_mode);
+}
+
+// Standard output, with the gathering of messages bound for a pipe.
+class StdoutWriter {
+public:
+    // Writes block at once, or, when gather is set and standard output is a
+    // pipe, within kPipeDelay. Blocks keep their order, and their order with
+    // what the program printed itself: whatever stdio holds at a call was
+    // printed after the gathered blocks and before this one.
+    void Write(const std::string& block, bool gather) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!gather || !StdoutIsPipe() || !FlusherRunningLocked()) {
+            WriteGatheredLocked();
+            std::fflush(stdout);
+            WriteAll(STDOUT_FILENO, block);
+            return;
+        }
+        if (__fpending(stdout) > 0) {
+            WriteGatheredLocked();
+            std::fflush(stdout);
+        }
+        if (gathered_.empty()) {
+            due_ = std::chrono::steady_clock::now() + kPipeDelay;
+            wake_.notify_one();
+        }
+        gathered_ += block;
+        if (gathered_.size() >= kMaxGathered || std::chrono::steady_clock::now() >= due_)
+            WriteGatheredLocked();
+    }
+
+    void WriteGathered() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        WriteGatheredLocked();
+    }
+
+    // At exit: what is gathered goes out (before what stdio still holds,
+    // which exit writes after), and the flusher ends.
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+            WriteGatheredLocked();
+        }
+        wake_.notify_one();
+        if (flusher_.joinable()) flusher_.join();
+    }
+
+private:
+    void WriteGatheredLocked() {
+        if (gathered_.empty()) return;
+        WriteAll(STDOUT_FILENO, gathered_);
+        gathered_.clear();
+    }
+
+    // Starts the flusher on first use; false when it cannot run.
+    bool FlusherRunningLocked() {
+        if (flusherTried_) return flusher_.joinable() && !stopping_;
+        flusherTried_ = true;
+        sigset_t all, previous;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &previous);
+        try {
+            flusher_ = std::thread([this] { RunFlusher(); });
+        } catch (...) {
+        }
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        if (flusher_.joinable()) std::atexit(StopAtExit);
+        return flusher_.joinable();
+    }
+
+    void RunFlusher() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stopping_) {
+            if (gathered_.empty())
+                wake_.wait(lock);
+            else if (wake_.wait_until(lock, due_) == std::cv_status::timeout)
+                WriteGatheredLocked();
+        }
+    }
+
+    static void StopAtExit();
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::string gathered_;
+    std::chrono::steady_clock::time_point due_;
+    std::thread flusher_;
+    bool flusherTried_ = false;
+    bool stopping_ = false;
+};
+
+StdoutWriter& Stdout() {
+    static StdoutWriter writer;
+    return writer;
+}
+
+void StdoutWriter::StopAtExit() { Stdout().Stop(); }
 
 // DATA/console.log stays open between the lines of one second: at most one
 // open a second, and a log moved away (rotated) is opened afresh within a
@@ -123,7 +242,9 @@ std::string StampedLines(const std::string& text, const std::string& stamp) {
     return block + "\n";
 }
 
-void LogText(const std::string& text) {
+void WriteGatheredLog() { Stdout().WriteGathered(); }
+
+void LogText(const std::string& text, bool gather) {
     Sink& sink = LogSink();
     {
         std::lock_guard<std::mutex> lock(sink.mutex);
@@ -131,8 +252,7 @@ void LogText(const std::string& text) {
         if (sink.callback != nullptr && (sink.flags & NRT_LOGSINK_ONLY)) return;
     }
     std::string block = StampedLines(text, LocalTimeStamp());
-    std::fflush(stdout);  // keep order with anything the program printed itself
-    WriteAll(STDOUT_FILENO, block);
+    Stdout().Write(block, gather);
     AppendToConsoleLog(block);
 }
 
@@ -153,10 +273,10 @@ void LNPUBLIC AddInLogMessageText(const char* format, DWORD status, ...) {
         text += ": ";
         text += error;
     }
-    nrt::LogText(text);
+    nrt::LogText(text, true);
 }
 
-void LNPUBLIC NRTLogText(const char* text) { nrt::LogText(text ? text : ""); }
+void LNPUBLIC NRTLogText(const char* text) { nrt::LogText(text ? text : "", false); }
 
 void LNPUBLIC NRTSetLogSink(NRTLOGSINK sink, void* context, DWORD flags) {
     nrt::Sink& target = nrt::LogSink();

@@ -24,7 +24,10 @@ std::string LocalTimeStamp();
 
 // Hands text to the log sink, then (unless the sink is exclusive) writes
 // its stamped lines to standard output and appends them to console.log.
-void LogText(const std::string& text);
+// With gather, lines bound for a pipe may reach it up to 2 ms later.
+void LogText(const std::string& text, bool gather);
+// Writes what is gathered for standard output now (the add-in run ends).
+void WriteGatheredLog();
 
 }  // namespace nrt
 

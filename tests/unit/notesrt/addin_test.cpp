@@ -2,6 +2,7 @@
 // the schedule timers, the stop request and the start-up calls.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -110,6 +111,47 @@ TEST_F(AddInTest, OverlongTextIsCutNotOverrun) {
     AddInLogMessageText("%s", ERR_MQ_TIMEOUT, huge.c_str());
     ASSERT_EQ(1u, log.Texts().size());
     EXPECT_EQ(std::string(4095, 'h') + ": Timed out waiting for a message", log.Texts()[0]);
+}
+
+// Messages bound for a pipe (a task's output to the console) may be
+// gathered: they still arrive whole and in order, the last one while the
+// task goes on without logging, and console.log has each at once.
+TEST_F(AddInTest, MessagesToAPipeArriveInOrderWhileTheTaskIsQuiet) {
+    int output[2];
+    ASSERT_EQ(0, pipe(output));
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(output[1], STDOUT_FILENO);
+        close(output[0]);
+        close(output[1]);
+        for (int n = 0; n < 500; ++n) AddInLogMessageText("message %d", NOERROR, n);
+        AddInLogMessageText("last", NOERROR);
+        bool logged = LoggedLines(DataPath("console.log")).size() == 501;
+        sleep(2);  // quiet: no message would carry the gathered ones out
+        std::exit(logged ? 0 : 3);
+    }
+    close(output[1]);
+    std::string received;
+    bool lastWhileRunning = false;
+    for (;;) {
+        pollfd ready = {output[0], POLLIN, 0};
+        if (poll(&ready, 1, 5000) <= 0) break;
+        char buffer[65536];
+        ssize_t n = read(output[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        received.append(buffer, (size_t)n);
+        if (!lastWhileRunning && received.find("  last\n") != std::string::npos)
+            lastWhileRunning = waitpid(child, nullptr, WNOHANG) == 0;
+    }
+    close(output[0]);
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "console.log lacked messages";
+    EXPECT_TRUE(lastWhileRunning);
+    std::vector<std::string> lines = SplitLines(received);
+    ASSERT_EQ(501u, lines.size());
+    for (int n = 0; n < 500; ++n) EXPECT_EQ("message " + std::to_string(n), lines[n].substr(21));
+    EXPECT_EQ("last", lines[500].substr(21));
 }
 
 TEST_F(AddInTest, ThreadsLoggingAtOnceNeverMixLines) {
