@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "benchutil.h"
@@ -170,6 +171,20 @@ long PeakResidentKb(pid_t pid) {
     while (std::getline(status, line))
         if (line.compare(0, 6, "VmHWM:") == 0) return std::atol(line.c_str() + 6);
     return -1;
+}
+
+// Seconds of processor time (user and system) the process has used.
+double CpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    unsigned long long user = 0, system = 0;
+    for (int index = 3; index <= 15 && fields >> field; ++index) {
+        if (index == 14) user = std::stoull(field);
+        if (index == 15) system = std::stoull(field);
+    }
+    return double(user + system) / (double)sysconf(_SC_CLK_TCK);
 }
 
 // The numbers of "N entries found, M updated".
@@ -370,7 +385,7 @@ long FileKb(const std::string& path) {
 struct SizeFigures {
     int people = 0;
     long notes = 0, updated = 0;
-    double migration = 0, migrationFloor = 0;
+    double migration = 0, migrationFloor = 0, migrationCpu = 0;
     long peakKb = 0, outputKb = 0;
     double incremental = 0, incrementalFloor = 0;
     long changedFound = 0, changedUpdated = 0;
@@ -421,7 +436,9 @@ SizeFigures MeasureSize(const std::string& bin, const std::string& dir, int peop
     pid_t task = (pid_t)std::atol(started.c_str() + started.find("(process ") + 9);
     server.WaitFor("Initialization Complete", 60);
 
+    double cpuBefore = CpuSeconds(task);
     figures.migration = TimedPass(server, "MIGRATE ON", &figures.notes, &figures.updated);
+    figures.migrationCpu = CpuSeconds(task) - cpuBefore;
     figures.peakKb = PeakResidentKb(task);
     std::vector<int64_t> changed = ChangePeople();
     std::string output = dir + "/dirupd.nsf";
@@ -441,12 +458,12 @@ SizeFigures MeasureSize(const std::string& bin, const std::string& dir, int peop
 void PrintTables(const std::vector<SizeFigures>& all, double fdatasync) {
     std::printf("\nfdatasync latency of the disk: median %.3f ms of %d\n\n", fdatasync * 1e3, kSyncRounds);
     std::printf("Migration pass (MIGRATE ON to \"ZEL Replication complete\"):\n\n");
-    std::printf("| people | notes | pass s | notes/s | floor s | ratio | peak RSS MB | output MB |\n");
-    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    std::printf("| people | notes | pass s | task CPU s | notes/s | floor s | ratio | peak RSS MB | output MB |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const SizeFigures& f : all)
-        std::printf("| %d | %ld | %.2f | %.0f | %.2f | %.2f | %.0f | %.0f |\n", f.people, f.notes, f.migration,
-                    f.notes / f.migration, f.migrationFloor, f.migration / f.migrationFloor, f.peakKb / 1024.0,
-                    f.outputKb / 1024.0);
+        std::printf("| %d | %ld | %.2f | %.2f | %.0f | %.2f | %.2f | %.0f | %.0f |\n", f.people, f.notes,
+                    f.migration, f.migrationCpu, f.notes / f.migration, f.migrationFloor,
+                    f.migration / f.migrationFloor, f.peakKb / 1024.0, f.outputKb / 1024.0);
     std::printf("\nIncremental pass, %d people changed (REPLICATE to \"ZEL Replication complete\"):\n\n",
                 kChanges);
     std::printf("| people | entries found | updated | pass s | floor s | ratio |\n");
@@ -487,8 +504,8 @@ int main(int argc, char** argv) {
         if (all.empty()) fdatasync = FdatasyncSeconds(dir);
         all.push_back(MeasureSize(bin, dir, people));
         const SizeFigures& f = all.back();
-        std::printf("%d people: migration %.2f s (floor %.2f s), incremental %.3f s (floor %.3f s)\n", people,
-                    f.migration, f.migrationFloor, f.incremental, f.incrementalFloor);
+        std::printf("%d people: migration %.2f s (task CPU %.2f s, floor %.2f s), incremental %.3f s (floor %.3f s)\n",
+                    people, f.migration, f.migrationCpu, f.migrationFloor, f.incremental, f.incrementalFloor);
         std::fflush(stdout);
         std::error_code ignored;
         std::filesystem::remove_all(dir, ignored);

@@ -12,8 +12,10 @@
  * start and end of the text are dropped (a trailing "\r\n" too), every
  * other "\n" starts a new stamped line, tabs are kept and other control
  * characters are shown as '?'. A text that is empty after that still
- * writes one stamped line. One message is one write(), so messages of
- * several processes never interleave in the file. */
+ * writes one stamped line. One message is one write() to the file, so
+ * messages of several processes never interleave there. Messages bound
+ * for a pipe (a task's output to the console) may be gathered for up to
+ * 2 ms and written together, whole and in order. */
 #ifndef NOTESRT_NRT_SERVER_H
 #define NOTESRT_NRT_SERVER_H
 
