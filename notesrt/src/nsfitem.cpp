@@ -39,7 +39,7 @@ NoteItem* FindItem(NOTEHANDLE hNote, const char* name, WORD length = MAXWORD) {
 WORD CopyOut(std::string_view text, char* buffer, size_t capacity) {
     if (buffer == nullptr) return 0;
     size_t length = text.size() < capacity ? text.size() : capacity;
-    std::memcpy(buffer, text.data(), length);
+    if (length > 0) std::memcpy(buffer, text.data(), length);
     buffer[length] = '\0';
     return (WORD)length;
 }
