@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs that are missing (as root),
-# or names them (otherwise).
+# or names them (otherwise). Packages named as arguments are added to the
+# list (the benchmarks use this for their plotting tool).
 set -euo pipefail
 
 packages=(cmake g++ make clang libclang-rt-14-dev libsqlite3-dev nlohmann-json3-dev
-          libreadline-dev libgtest-dev libbenchmark-dev)
+          libreadline-dev libgtest-dev libbenchmark-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

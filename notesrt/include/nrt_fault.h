@@ -3,8 +3,8 @@
  * of the Notes C API.
  *
  * A process can also be started with NRT_FAULT="kind:n[:status]" (for
- * example "commit:3" or "alloc:10:263"); kinds are alloc, open, read and
- * commit. */
+ * example "commit:3" or "alloc:10:263"); kinds are alloc, open, read,
+ * commit and logwrite. */
 #ifndef NOTESRT_NRT_FAULT_H
 #define NOTESRT_NRT_FAULT_H
 
@@ -14,7 +14,9 @@
 #define NRT_FAULT_OPEN 1   /* opening or creating a database file */
 #define NRT_FAULT_READ 2   /* reading notes, items, tables */
 #define NRT_FAULT_COMMIT 3 /* committing a write (update, delete, info) */
-#define NRT_FAULT_KINDS 4
+#define NRT_FAULT_LOGWRITE 4 /* writing a transaction's log pages to the file;
+                               the status is the storage's for a write error */
+#define NRT_FAULT_KINDS 5
 
 NRT_EXTERN_C_BEGIN
 

@@ -24,7 +24,7 @@ FaultState g_state;
 std::once_flag g_env_once;
 
 int KindFromName(const std::string& name) {
-    static const char* const kNames[NRT_FAULT_KINDS] = {"alloc", "open", "read", "commit"};
+    static const char* const kNames[NRT_FAULT_KINDS] = {"alloc", "open", "read", "commit", "logwrite"};
     for (int k = 0; k < NRT_FAULT_KINDS; ++k)
         if (name == kNames[k]) return k;
     return -1;

@@ -17,6 +17,9 @@
 #include <cstring>
 #include <mutex>
 
+#include "fault.h"
+#include "nrt_fault.h"
+
 namespace nrt {
 namespace {
 
@@ -52,6 +55,8 @@ int WriteOut(GatherFile* log) {
     if (log == nullptr || log->length == 0) return SQLITE_OK;
     size_t length = log->length;
     log->length = 0;
+    STATUS injected;
+    if (FaultHit(NRT_FAULT_LOGWRITE, &injected)) return SQLITE_IOERR_WRITE;
     return Real(log)->xWrite(log->real, log->bytes, (int)length, log->start);
 }
 

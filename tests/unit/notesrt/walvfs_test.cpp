@@ -116,3 +116,30 @@ TEST_F(GatheringVfsTest, LargeTransactionReadsBackWhole) {
         Close(note);
     }
 }
+
+// The write of a commit's log pages fails, as on a full disk: the update
+// answers an error, no connection ever sees the note, and the database
+// takes the same update once the disk writes again.
+TEST_F(GatheringVfsTest, FailedLogWriteFailsTheUpdateAndLosesNothingBefore) {
+    DBHANDLE writer = CreateDb();
+    DBHANDLE reader = OpenDb();
+    NOTEID kept = SaveDoc(writer, "Subject", "kept");
+
+    NOTEHANDLE note = NewNote(writer);
+    ASSERT_EQ(NOERROR, NSFItemSetText(note, "Subject", "retried", MAXWORD));
+    NRTFaultFailNth(NRT_FAULT_LOGWRITE, 1, 0);
+    EXPECT_NE(NOERROR, NSFNoteUpdate(note, 0));
+    DHANDLE table = NULLHANDLE;
+    TIMEDATE wildcard{{0xFFFFFFFF, 0xFFFFFFFF}}, until{};
+    ASSERT_EQ(NOERROR, NSFDbGetModifiedNoteTable(reader, NOTE_CLASS_DOCUMENT, wildcard, &until, &table));
+    EXPECT_EQ(1u, IDEntries(table));
+    IDDestroyTable(table);
+
+    ASSERT_EQ(NOERROR, NSFNoteUpdate(note, 0));
+    NOTEID retried = 0;
+    NSFNoteGetInfo(note, _NOTE_ID, &retried);
+    EXPECT_EQ("kept", ItemText(reader, kept, "Subject"));
+    EXPECT_EQ("retried", ItemText(reader, retried, "Subject"));
+    UpdateDoc(writer, kept, "Subject", "kept and changed");
+    EXPECT_EQ("kept and changed", ItemText(OpenDb(), kept, "Subject"));
+}
