@@ -28,6 +28,13 @@ inline double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
+// Median wall time of runs of work, in milliseconds.
+inline double MedianMs(int runs, const std::function<void()>& work) {
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) times.push_back(Seconds(work) * 1e3);
+    return Median(std::move(times));
+}
+
 inline void CheckSql(int rc, sqlite3* db, const char* what) {
     if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE) return;
     std::fprintf(stderr, "%s failed: %s\n", what, sqlite3_errmsg(db));

@@ -17,28 +17,19 @@
 #include <vector>
 
 #include "arrent.h"
+#include "benchutil.h"
 #include "entarray.h"
 #include "filter.h"
 
 namespace {
+
+using benchutil::MedianMs;
 
 const int kClasses = 50;
 const int kAttributes = 40;
 const int kLookups = 100000;
 const int kKeys = 100000;
 const int kFilterBuilds = 200;
-
-// Median wall time of runs, in milliseconds.
-double MedianMs(int runs, const std::function<void()>& work) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        auto start = std::chrono::steady_clock::now();
-        work();
-        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
 
 std::string ClassName(int i) { return "ObjectClass" + std::to_string(i); }
 

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "benchutil.h"
 #include "idtable.h"
 #include "misc.h"
 #include "nsfsearch.h"
@@ -30,19 +31,10 @@
 
 namespace {
 
+using benchutil::MedianMs;
+
 const DWORD kCount = 100000;
 const TFMT kSortKeyFormat = {TDFMT_FULL, TTFMT_FULL, TZFMT_ALWAYS, TSFMT_DATETIME};
-
-double MedianMs(int runs, const std::function<void()>& work) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        auto start = std::chrono::steady_clock::now();
-        work();
-        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
 
 void Row(const char* what, double ms, const char* baseline, double baseMs) {
     if (baseline == nullptr) {
