@@ -92,33 +92,21 @@ Json OwnItems(const Json& document) {
 
 class NsfdbTest : public proctest::ProcessTest {
 protected:
-    proctest::RunResult Nsfdb(std::vector<std::string> args, const std::string& input = "") {
-        args.insert(args.begin(), {proctest::BinPath("nsfdb"), "--data", dataDir_});
-        return RunProgram(args, input);
-    }
-
-    // Runs nsfdb, expects success and returns its standard output.
-    std::string Ok(const std::vector<std::string>& args, const std::string& input = "") {
-        proctest::RunResult result = Nsfdb(args, input);
-        EXPECT_EQ(0, result.exitCode) << result.err;
-        return result.out;
-    }
-
     std::string Put(const std::string& db, const std::string& json, const std::string& as = "") {
         std::vector<std::string> args = {"put", db};
         if (!as.empty()) args.insert(args.begin(), {"--as", as});
-        return Trimmed(Ok(args, json));
+        return Trimmed(Nsfdb(args, json));
     }
 
     Json Get(const std::string& db, const std::string& unid) {
-        return Json::parse(Ok({"get", db, unid}));
+        return Json::parse(Nsfdb({"get", db, unid}));
     }
 
     std::vector<Json> Dump(const std::string& db, const std::vector<std::string>& extra = {}) {
         std::vector<std::string> args = {"dump", db};
         args.insert(args.end(), extra.begin(), extra.end());
         std::vector<Json> documents;
-        for (const std::string& line : proctest::Lines(Ok(args)))
+        for (const std::string& line : proctest::Lines(Nsfdb(args)))
             if (!line.empty()) documents.push_back(Json::parse(line));
         return documents;
     }
@@ -132,7 +120,7 @@ protected:
 };
 
 TEST_F(NsfdbTest, PutAndGetRoundTripEveryItemKind) {
-    Ok({"create", "kinds.nsf", "--title", "Kinds"});
+    Nsfdb({"create", "kinds.nsf", "--title", "Kinds"});
     std::string unid = Put("kinds.nsf", kAllKinds, "Jane Doe/Sales/Acme");
     ASSERT_EQ(32u, unid.size());
 
@@ -173,7 +161,7 @@ TEST_F(NsfdbTest, PutAndGetRoundTripEveryItemKind) {
 }
 
 TEST_F(NsfdbTest, UpdateReplacesGivenItemsAndRemovesNulls) {
-    Ok({"create", "docs.nsf"});
+    Nsfdb({"create", "docs.nsf"});
     std::string unid = Put("docs.nsf", R"({"items": {"A": "one", "B": 2, "C": ["x", "y"]}})");
     std::string again = Put("docs.nsf",
                             R"({"unid": ")" + unid + R"(", "items": {"A": "uno", "B": null, "D": 4}})",
@@ -187,17 +175,17 @@ TEST_F(NsfdbTest, UpdateReplacesGivenItemsAndRemovesNulls) {
 
     // What get writes, put reads back into the same note; with --new into a
     // new one.
-    std::string got = Ok({"get", "docs.nsf", unid});
+    std::string got = Nsfdb({"get", "docs.nsf", unid});
     EXPECT_EQ(unid, Put("docs.nsf", got));
     EXPECT_EQ(OwnItems(document), OwnItems(Get("docs.nsf", unid)));
-    proctest::RunResult copied = Nsfdb({"put", "docs.nsf", "--new"}, got);
+    proctest::RunResult copied = RunNsfdb({"put", "docs.nsf", "--new"}, got);
     EXPECT_EQ(0, copied.exitCode) << copied.err;
     EXPECT_NE(unid, Trimmed(copied.out));
     EXPECT_EQ(2u, Dump("docs.nsf").size());
 }
 
 TEST_F(NsfdbTest, FailedDocumentWritesNothingOfItself) {
-    Ok({"create", "docs.nsf"});
+    Nsfdb({"create", "docs.nsf"});
     std::string unid = Put("docs.nsf", R"({"items": {"Name": "kept", "N": 1}})");
     std::string lines = R"({"items": {"Name": "first"}})"
                         "\n"
@@ -208,7 +196,7 @@ TEST_F(NsfdbTest, FailedDocumentWritesNothingOfItself) {
                         R"({"items": {"Name": "fourth"}})"
                         "\n"
                         "{not json\n";
-    proctest::RunResult result = Nsfdb({"put", "docs.nsf"}, lines);
+    proctest::RunResult result = RunNsfdb({"put", "docs.nsf"}, lines);
     EXPECT_EQ(1, result.exitCode);
     EXPECT_EQ(2u, proctest::Lines(Trimmed(result.out)).size()) << result.out;
     EXPECT_TRUE(proctest::Matches(result.err, "line 2: item \"Flag\"")) << result.err;
@@ -222,46 +210,46 @@ TEST_F(NsfdbTest, FailedDocumentWritesNothingOfItself) {
 }
 
 TEST_F(NsfdbTest, DeleteLeavesStubThatDumpSkips) {
-    Ok({"create", "docs.nsf", "--title", "Docs"});
+    Nsfdb({"create", "docs.nsf", "--title", "Docs"});
     std::string gone = Put("docs.nsf", R"({"items": {"Name": "gone"}})");
     std::string stays = Put("docs.nsf", R"({"items": {"Name": "stays"}})");
-    Ok({"delete", "docs.nsf", gone});
+    Nsfdb({"delete", "docs.nsf", gone});
 
     std::vector<Json> documents = Dump("docs.nsf");
     ASSERT_EQ(1u, documents.size());
     EXPECT_EQ(stays, documents[0].at("unid"));
 
-    std::string info = Ok({"info", "docs.nsf"});
+    std::string info = Nsfdb({"info", "docs.nsf"});
     EXPECT_TRUE(proctest::Matches(info, "Title: Docs\n")) << info;
     EXPECT_TRUE(proctest::Matches(info, "Documents: 1\n")) << info;
     EXPECT_TRUE(proctest::Matches(info, "Deletion stubs: 1\n")) << info;
 
-    std::string modified = Ok({"modified", "docs.nsf"});
+    std::string modified = Nsfdb({"modified", "docs.nsf"});
     EXPECT_TRUE(proctest::Matches(modified, "Since: wildcard")) << modified;
     EXPECT_TRUE(proctest::Matches(modified, "yes +" + gone)) << modified;
     EXPECT_TRUE(proctest::Matches(modified, "no +" + stays)) << modified;
 
-    proctest::RunResult twice = Nsfdb({"delete", "docs.nsf", gone, stays});
+    proctest::RunResult twice = RunNsfdb({"delete", "docs.nsf", gone, stays});
     EXPECT_EQ(1, twice.exitCode);
     EXPECT_TRUE(proctest::Matches(twice.err, gone + " .*already deleted")) << twice.err;
     EXPECT_TRUE(Dump("docs.nsf").empty()) << "the other UNID is still deleted";
 }
 
 TEST_F(NsfdbTest, FindListsLiveDocumentsHoldingEveryValue) {
-    Ok({"create", "people.nsf"});
+    Nsfdb({"create", "people.nsf"});
     std::string jane = Put("people.nsf", R"({"items": {"ShortName": ["jdoe", "jane"], "Department": "Sales"}})");
     std::string bob = Put("people.nsf", R"({"items": {"ShortName": "bob", "Department": "Sales", "Floor": 5}})");
     std::string gone = Put("people.nsf", R"({"items": {"ShortName": "jdoe", "Department": "Sales"}})");
-    Ok({"delete", "people.nsf", gone});
+    Nsfdb({"delete", "people.nsf", gone});
 
-    EXPECT_EQ(jane + "\n", Ok({"find", "people.nsf", "ShortName=jane"})) << "any entry of a list";
-    EXPECT_EQ(jane + "\n" + bob + "\n", Ok({"find", "people.nsf", "Department=Sales"})) << "note ID order";
-    EXPECT_EQ(bob + "\n", Ok({"find", "people.nsf", "department=Sales", "SHORTNAME=bob"}))
+    EXPECT_EQ(jane + "\n", Nsfdb({"find", "people.nsf", "ShortName=jane"})) << "any entry of a list";
+    EXPECT_EQ(jane + "\n" + bob + "\n", Nsfdb({"find", "people.nsf", "Department=Sales"})) << "note ID order";
+    EXPECT_EQ(bob + "\n", Nsfdb({"find", "people.nsf", "department=Sales", "SHORTNAME=bob"}))
         << "every condition holds; item names in any case";
-    EXPECT_EQ(jane + "\n", Ok({"find", "people.nsf", "ShortName=jdoe"})) << "a deleted document is not found";
+    EXPECT_EQ(jane + "\n", Nsfdb({"find", "people.nsf", "ShortName=jdoe"})) << "a deleted document is not found";
 
     for (const char* missing : {"ShortName=BOB", "Floor=5", "ShortName=bob=x", "Department=Sales "}) {
-        proctest::RunResult result = Nsfdb({"find", "people.nsf", missing});
+        proctest::RunResult result = RunNsfdb({"find", "people.nsf", missing});
         EXPECT_EQ(1, result.exitCode) << missing;
         EXPECT_EQ("", result.out) << missing;
         EXPECT_TRUE(proctest::Matches(result.err, "no document in database \"people.nsf\" holds")) << result.err;
@@ -269,11 +257,11 @@ TEST_F(NsfdbTest, FindListsLiveDocumentsHoldingEveryValue) {
 }
 
 TEST_F(NsfdbTest, DumpSkipLeavesOutTheFirstLiveDocuments) {
-    Ok({"create", "docs.nsf"});
+    Nsfdb({"create", "docs.nsf"});
     std::string first = Put("docs.nsf", R"({"items": {"Name": "first"}})");
     std::string second = Put("docs.nsf", R"({"items": {"Name": "second"}})");
     std::string third = Put("docs.nsf", R"({"items": {"Name": "third"}})");
-    Ok({"delete", "docs.nsf", first});
+    Nsfdb({"delete", "docs.nsf", first});
 
     std::vector<Json> rest = Dump("docs.nsf", {"--skip", "1"});
     ASSERT_EQ(1u, rest.size());
@@ -282,29 +270,29 @@ TEST_F(NsfdbTest, DumpSkipLeavesOutTheFirstLiveDocuments) {
     EXPECT_TRUE(Dump("docs.nsf", {"--skip", "2"}).empty());
     EXPECT_TRUE(Dump("docs.nsf", {"--skip", "99"}).empty());
 
-    std::vector<std::string> table = proctest::Lines(Ok({"dump", "docs.nsf", "--format", "table", "--skip", "1"}));
+    std::vector<std::string> table = proctest::Lines(Nsfdb({"dump", "docs.nsf", "--format", "table", "--skip", "1"}));
     ASSERT_GE(table.size(), 3u);
     EXPECT_TRUE(proctest::Matches(table[2], "Name=third$")) << table[2];
     EXPECT_TRUE(table.size() == 3 || table[3].empty()) << "one row only";
 }
 
 TEST_F(NsfdbTest, ModifiedSinceListsOnlyLaterChanges) {
-    Ok({"create", "docs.nsf"});
+    Nsfdb({"create", "docs.nsf"});
     std::string before = Put("docs.nsf", R"({"items": {"Name": "before"}})");
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     std::string since = NowText();
     std::string after = Put("docs.nsf", R"({"items": {"Name": "after"}})");
 
-    std::string listing = Ok({"modified", "docs.nsf", "--since", since});
+    std::string listing = Nsfdb({"modified", "docs.nsf", "--since", since});
     EXPECT_TRUE(proctest::Matches(listing, "Notes: 1\n")) << listing;
     EXPECT_TRUE(proctest::Matches(listing, after)) << listing;
     EXPECT_FALSE(proctest::Matches(listing, before)) << listing;
 }
 
 TEST_F(NsfdbTest, SampleWritesCountsAndDirectoryShapes) {
-    std::string out = Ok({"sample", "names.nsf", "--people", "300", "--groups", "12", "--seed", "5"});
+    std::string out = Nsfdb({"sample", "names.nsf", "--people", "300", "--groups", "12", "--seed", "5"});
     EXPECT_TRUE(proctest::Matches(out, "300 people, 12 groups")) << out;
-    EXPECT_TRUE(proctest::Matches(Ok({"info", "names.nsf"}), "Title: Sample Directory\n"));
+    EXPECT_TRUE(proctest::Matches(Nsfdb({"info", "names.nsf"}), "Title: Sample Directory\n"));
 
     std::set<std::string> people, groups, shortNames, mail;
     std::vector<Json> memberLists;
@@ -354,8 +342,8 @@ TEST_F(NsfdbTest, SampleWritesCountsAndDirectoryShapes) {
     EXPECT_EQ("People", views[0].at("items").at("$TITLE"));
 
     // The same seed gives the same directory; another seed another one.
-    Ok({"sample", "again.nsf", "--people", "300", "--groups", "12", "--seed", "5"});
-    Ok({"sample", "other.nsf", "--people", "300", "--groups", "12", "--seed", "6"});
+    Nsfdb({"sample", "again.nsf", "--people", "300", "--groups", "12", "--seed", "5"});
+    Nsfdb({"sample", "other.nsf", "--people", "300", "--groups", "12", "--seed", "6"});
     std::vector<Json> first = Dump("names.nsf"), same = Dump("again.nsf"), other = Dump("other.nsf");
     ASSERT_EQ(first.size(), same.size());
     for (size_t i = 0; i < first.size(); ++i) EXPECT_EQ(OwnItems(first[i]), OwnItems(same[i]));
@@ -363,13 +351,13 @@ TEST_F(NsfdbTest, SampleWritesCountsAndDirectoryShapes) {
 }
 
 TEST_F(NsfdbTest, CreateFromCopiesViewsOnly) {
-    Ok({"sample", "names.nsf", "--people", "5", "--groups", "2", "--title", "Names"});
-    Ok({"create", "out.nsf", "--from", "names.nsf"});
+    Nsfdb({"sample", "names.nsf", "--people", "5", "--groups", "2", "--title", "Names"});
+    Nsfdb({"create", "out.nsf", "--from", "names.nsf"});
     EXPECT_TRUE(Dump("out.nsf").empty());
     EXPECT_EQ(Dump("names.nsf", {"--class", "8"}).size(), Dump("out.nsf", {"--class", "8"}).size());
-    EXPECT_TRUE(proctest::Matches(Ok({"info", "out.nsf"}), "Title: Names\n"));
+    EXPECT_TRUE(proctest::Matches(Nsfdb({"info", "out.nsf"}), "Title: Names\n"));
 
-    proctest::RunResult exists = Nsfdb({"create", "names.nsf"});
+    proctest::RunResult exists = RunNsfdb({"create", "names.nsf"});
     EXPECT_EQ(1, exists.exitCode);
     EXPECT_TRUE(proctest::Matches(exists.err, "names.nsf")) << exists.err;
     EXPECT_EQ(7u, Dump("names.nsf").size()) << "a refused create leaves the database alone";
@@ -377,10 +365,10 @@ TEST_F(NsfdbTest, CreateFromCopiesViewsOnly) {
 
 TEST_F(NsfdbTest, InstanceCreatesEveryItemThenChangesOnlyGiven) {
     testenv::WriteFile(DataPath("filter.xml"), "<filter><class name=\"Person\"/></filter>");
-    std::string out = Ok({"instance", "zelrpcfg.nsf", "LDAP1", "--input", "names.nsf", "--output",
+    std::string out = Nsfdb({"instance", "zelrpcfg.nsf", "LDAP1", "--input", "names.nsf", "--output",
                           "out.nsf", "--filter", DataPath("filter.xml")});
     EXPECT_TRUE(proctest::Matches(out, "created instance \"LDAP1\"")) << out;
-    EXPECT_TRUE(proctest::Matches(Ok({"info", "zelrpcfg.nsf"}), "Title: zelrep Configuration\n"));
+    EXPECT_TRUE(proctest::Matches(Nsfdb({"info", "zelrpcfg.nsf"}), "Title: zelrep Configuration\n"));
 
     Json items = InstanceDocument("zelrpcfg.nsf");
     for (const char* name : kInstanceItems) {
@@ -403,7 +391,7 @@ TEST_F(NsfdbTest, InstanceCreatesEveryItemThenChangesOnlyGiven) {
                     {"PublisherFilter_text", "<filter><class name=\"Person\"/></filter>"}}),
               own);
 
-    Ok({"instance", "zelrpcfg.nsf", "LDAP1", "--schedule", "5", "minutes", "--trace", "debug",
+    Nsfdb({"instance", "zelrpcfg.nsf", "LDAP1", "--schedule", "5", "minutes", "--trace", "debug",
         "--dn-format", "LDAP_TYPED", "--loop-detect-id", "Repl/Acme", "--loop-detect", "on",
         "--set", "Custom_number=7.5", "--set", "Note_text=hello"});
     Json changed = InstanceDocument("zelrpcfg.nsf");
@@ -419,15 +407,15 @@ TEST_F(NsfdbTest, InstanceCreatesEveryItemThenChangesOnlyGiven) {
     EXPECT_EQ(OwnItems(Json{{"items", expected}}), OwnItems(Json{{"items", changed}}));
 
     // The name matches exactly: another letter case is another instance.
-    proctest::RunResult lower = Nsfdb({"instance", "zelrpcfg.nsf", "ldap1"});
+    proctest::RunResult lower = RunNsfdb({"instance", "zelrpcfg.nsf", "ldap1"});
     EXPECT_EQ(0, lower.exitCode) << lower.err;
     EXPECT_TRUE(proctest::Matches(lower.err, "upper-cases")) << lower.err;
     EXPECT_EQ(2u, Dump("zelrpcfg.nsf").size());
 }
 
 TEST_F(NsfdbTest, InstanceStartsAfterTheLastChangeOfItsInput) {
-    Ok({"sample", "names.nsf", "--people", "300", "--groups", "5"});
-    Ok({"instance", "zelrpcfg.nsf", "LDAP1", "--input", "names.nsf"});
+    Nsfdb({"sample", "names.nsf", "--people", "300", "--groups", "5"});
+    Nsfdb({"instance", "zelrpcfg.nsf", "LDAP1", "--input", "names.nsf"});
     std::string person = Put("names.nsf", R"({"items": {"Form": "Person", "Type": "Person"}})");
 
     DBHANDLE cfg = NULLHANDLE, names = NULLHANDLE;
@@ -461,7 +449,7 @@ TEST_F(NsfdbTest, DataDirectoryComesFromOptionOrEnvironment) {
     proctest::RunResult created = proctest::Run({proctest::BinPath("nsfdb"), "create", "env.nsf"}, "", options);
     EXPECT_EQ(0, created.exitCode) << created.err;
     EXPECT_TRUE(std::filesystem::exists(DataPath("env.nsf")));
-    EXPECT_EQ(0, Nsfdb({"info", "ENV.NSF"}).exitCode);
+    EXPECT_EQ(0, RunNsfdb({"info", "ENV.NSF"}).exitCode);
 
     proctest::RunResult missing =
         proctest::Run({proctest::BinPath("nsfdb"), "--data", DataPath("missing"), "info", "env.nsf"});
@@ -470,7 +458,7 @@ TEST_F(NsfdbTest, DataDirectoryComesFromOptionOrEnvironment) {
 }
 
 TEST_F(NsfdbTest, BadInputFailsWithMessage) {
-    Ok({"create", "docs.nsf"});
+    Nsfdb({"create", "docs.nsf"});
     struct Case {
         std::vector<std::string> args;
         std::string input;
@@ -512,7 +500,7 @@ TEST_F(NsfdbTest, BadInputFailsWithMessage) {
         {{"instance", "cfg.nsf", "X", "--last-event", "yesterday-ish"}, "", 1, "is not a time"},
     };
     for (const Case& c : cases) {
-        proctest::RunResult result = Nsfdb(c.args, c.input);
+        proctest::RunResult result = RunNsfdb(c.args, c.input);
         std::string what = c.args.empty() ? "(no arguments)" : c.args[0] + " " + c.input;
         EXPECT_EQ(c.exitCode, result.exitCode) << what << "\n" << result.err;
         EXPECT_TRUE(proctest::Matches(result.err, "nsfdb: .*" + c.message)) << what << "\n" << result.err;
@@ -521,13 +509,13 @@ TEST_F(NsfdbTest, BadInputFailsWithMessage) {
     EXPECT_TRUE(Dump("docs.nsf").empty());
     EXPECT_FALSE(std::filesystem::exists(DataPath("cfg.nsf"))) << "a refused instance creates nothing";
 
-    proctest::RunResult help = Nsfdb({"--help"});
+    proctest::RunResult help = RunNsfdb({"--help"});
     EXPECT_EQ(0, help.exitCode);
     EXPECT_TRUE(proctest::Matches(help.out, "usage: nsfdb"));
 }
 
 TEST_F(NsfdbTest, TableShowsChangeDocumentColumns) {
-    Ok({"create", "out.nsf"});
+    Nsfdb({"create", "out.nsf"});
     const std::string source = "0123456789ABCDEF0123456789ABCDEF";
     Put("out.nsf", R"({"items": {"NotesDN": "CN=Jane Doe/OU=Sales/O=Acme", "Type": "Person", "Source Note ID": ")" +
                        source + R"(", "Event": "ADD", "Department": "Sales", "ShortName": ["jdoe", "jane"]}})");
@@ -535,7 +523,7 @@ TEST_F(NsfdbTest, TableShowsChangeDocumentColumns) {
     Put("out.nsf", R"({"items": {"Type": "Person", "Source Note ID": ")" + source +
                        R"(", "Event": "rename", "DN": "CN=Jane Roe/OU=Sales/O=Acme", "RDN": "OU=Sales/O=Acme", "CN": "Jane Roe"}})");
 
-    std::vector<std::string> lines = proctest::Lines(Ok({"dump", "out.nsf", "--format", "table"}));
+    std::vector<std::string> lines = proctest::Lines(Nsfdb({"dump", "out.nsf", "--format", "table"}));
     ASSERT_GE(lines.size(), 5u);
     const std::string& header = lines[0];
     size_t typeColumn = header.find("Type"), sourceColumn = header.find("Source Note ID"),
@@ -559,14 +547,14 @@ TEST_F(NsfdbTest, TableShowsChangeDocumentColumns) {
 }
 
 TEST_F(NsfdbTest, TableWithWidthBreaksItemsUnderTheirColumn) {
-    Ok({"create", "out.nsf"});
+    Nsfdb({"create", "out.nsf"});
     Put("out.nsf", R"({"items": {"NotesDN": "CN=Jane Doe/O=Acme", "Type": "Person", "Event": "ADD",
         "FirstName": "Jane", "LastName": "Doe",
         "Members": ["CN=Mail01/O=Acme", "CN=Mail02/O=Acme", "CN=Mail03/O=Acme", "CN=Mail04/O=Acme"],
         "Comment": "one rather long comment that is wider than the column on its own", "Dept": "Sales"}})");
     const size_t width = 80;
     std::vector<std::string> lines =
-        proctest::Lines(Ok({"dump", "out.nsf", "--format", "table", "--width", std::to_string(width)}));
+        proctest::Lines(Nsfdb({"dump", "out.nsf", "--format", "table", "--width", std::to_string(width)}));
     while (!lines.empty() && lines.back().empty()) lines.pop_back();
     ASSERT_GE(lines.size(), 4u);
     size_t itemsColumn = lines[0].find("Items");
@@ -592,7 +580,7 @@ TEST_F(NsfdbTest, TableWithWidthBreaksItemsUnderTheirColumn) {
         "Dept=Sales"};
     EXPECT_EQ(expected, cells) << "width " << width << ", Items at column " << itemsColumn;
 
-    std::vector<std::string> unlimited = proctest::Lines(Ok({"dump", "out.nsf", "--format", "table", "--width", "0"}));
+    std::vector<std::string> unlimited = proctest::Lines(Nsfdb({"dump", "out.nsf", "--format", "table", "--width", "0"}));
     ASSERT_GE(unlimited.size(), 3u);
     EXPECT_TRUE(proctest::Matches(unlimited[2], "Members=CN=Mail01/O=Acme; CN=Mail02/O=Acme; .* \\| Dept=Sales$"))
         << unlimited[2];

@@ -35,13 +35,6 @@ const char kPassDone[] = "Orvane - TEST: ZEL Replication complete";
 
 class PublishTest : public proctest::ProcessTest {
 protected:
-    std::string Nsfdb(const std::vector<std::string>& args, const std::string& input = "") {
-        std::vector<std::string> argv = {proctest::BinPath("nsfdb"), "--data", dataDir_};
-        argv.insert(argv.end(), args.begin(), args.end());
-        proctest::RunResult result = RunProgram(argv, input);
-        EXPECT_EQ(0, result.exitCode) << result.err;
-        return result.out;
-    }
     // Writes one document (as the given updater) and returns its UNID.
     std::string Put(const json& document, const std::string& as = "") {
         std::vector<std::string> args;
@@ -53,8 +46,7 @@ protected:
     // Every document of the database; none while it does not exist yet.
     std::vector<json> Dump(const std::string& db) {
         std::vector<json> docs;
-        proctest::RunResult result =
-            RunProgram({proctest::BinPath("nsfdb"), "--data", dataDir_, "dump", db});
+        proctest::RunResult result = RunNsfdb({"dump", db});
         for (const std::string& line : proctest::Lines(result.out))
             if (!line.empty()) docs.push_back(json::parse(line));
         return docs;

@@ -28,12 +28,6 @@ std::string LineEnding(const std::string& text) {
 
 class TaskTest : public proctest::ProcessTest {
 protected:
-    void Nsfdb(const std::vector<std::string>& args) {
-        std::vector<std::string> argv = {proctest::BinPath("nsfdb"), "--data", dataDir_};
-        argv.insert(argv.end(), args.begin(), args.end());
-        proctest::RunResult result = RunProgram(argv);
-        ASSERT_EQ(0, result.exitCode) << result.err;
-    }
     // A complete instance over names.nsf with a one-second schedule.
     void AddInstance(const std::string& name) {
         if (!filterWritten_) {

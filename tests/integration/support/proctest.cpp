@@ -339,4 +339,16 @@ RunResult ProcessTest::RunProgram(const std::vector<std::string>& argv, const st
     return proctest::Run(argv, input, DataDirOptions());
 }
 
+RunResult ProcessTest::RunNsfdb(const std::vector<std::string>& args, const std::string& input) {
+    std::vector<std::string> argv = {BinPath("nsfdb"), "--data", dataDir_};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv, input);
+}
+
+std::string ProcessTest::Nsfdb(const std::vector<std::string>& args, const std::string& input) {
+    RunResult result = RunNsfdb(args, input);
+    EXPECT_EQ(0, result.exitCode) << result.err;
+    return result.out;
+}
+
 }  // namespace proctest

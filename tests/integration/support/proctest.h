@@ -150,6 +150,10 @@ protected:
     Console& StartConsole(const std::string& binDir = BinDir(),
                           const std::vector<std::string>& extraArgs = {});
     RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input = "");
+    // nsfdb on this test's data directory.
+    RunResult RunNsfdb(const std::vector<std::string>& args, const std::string& input = "");
+    // nsfdb, expected to succeed; its standard output.
+    std::string Nsfdb(const std::vector<std::string>& args, const std::string& input = "");
     std::string ConsoleLog() const { return proctest::ConsoleLog(dataDir_); }
     // Options that point a program at this test's data directory.
     StartOptions DataDirOptions() const;

@@ -133,14 +133,6 @@ protected:
         proctest::ProcessTest::TearDown();
     }
 
-    std::string Nsfdb(const std::vector<std::string>& args, const std::string& input = "") {
-        std::vector<std::string> argv = {proctest::BinPath("nsfdb"), "--data", dataDir_};
-        argv.insert(argv.end(), args.begin(), args.end());
-        proctest::RunResult result = RunProgram(argv, input);
-        EXPECT_EQ(0, result.exitCode) << result.err;
-        return result.out;
-    }
-
     // names.nsf, open in this process for the test's changes.
     void CreateDirectory() {
         NRTSetUserName("CN=Writer/O=Org1");
