@@ -102,9 +102,12 @@ STATUS ReadLongText(BLOCKID valueBlock, DWORD valueLength, tagPASS_DATA* data) {
     return status;
 }
 
-// Opens the object's configuration document; a failure is kept whole in the
-// record and returned without its flag bits.
+// Checks the record and opens the object's configuration document for its
+// field; a failure to open is kept whole in the record and returned without
+// its flag bits.
 STATUS OpenInstanceNote(tagPASS_DATA* data, NOTEHANDLE* hNote) {
+    if (data == 0 || data->config == 0) return CFGDB_NULL_ARG;
+    if (!IsValidIndex(data->fieldIndex)) return CFGDB_MISSING;
     unsigned long noteID = 0;
     DBHANDLE hDB = NULLHANDLE;
     data->config->GetInstanceNoteID(&noteID);
@@ -300,8 +303,6 @@ STATUS findInstanceNoteID(void* parameter, SEARCH_MATCH* match, ITEM_TABLE* /*su
 }
 
 STATUS getInstanceField(tagPASS_DATA* data) {
-    if (data == 0 || data->config == 0) return CFGDB_NULL_ARG;
-    if (!IsValidIndex(data->fieldIndex)) return CFGDB_MISSING;
     NOTEHANDLE hNote = NULLHANDLE;
     STATUS status = OpenInstanceNote(data, &hNote);
     if (status != NOERROR) return status;
@@ -342,8 +343,6 @@ STATUS getInstanceField(tagPASS_DATA* data) {
 }
 
 STATUS putInstanceField(tagPASS_DATA* data) {
-    if (data == 0 || data->config == 0) return CFGDB_NULL_ARG;
-    if (!IsValidIndex(data->fieldIndex)) return CFGDB_MISSING;
     NOTEHANDLE hNote = NULLHANDLE;
     STATUS status = OpenInstanceNote(data, &hNote);
     if (status != NOERROR) return status;
