@@ -259,7 +259,8 @@ STATUS SaveNote(Store& store, Note* note, WORD updateFlags) {
 
     Counters counters;
     status = store.ReadCounters(&counters);
-    row.sequenceTicks = counters.NextSequenceTicks();
+    if (status != NOERROR) return status;
+    row.sequenceTicks = counters.SequenceTicksFor(exists ? onDisk.sequenceTicks : 0);
     if (isNew) {
         row.id = counters.TakeNoteId();
         // The UNID's time is when the note was first stored, so a note
@@ -314,7 +315,7 @@ STATUS DeleteNote(Store& store, NOTEID id, WORD updateFlags) {
     Counters counters;
     status = store.ReadCounters(&counters);
     if (status != NOERROR) return status;
-    row.sequenceTicks = counters.NextSequenceTicks();
+    row.sequenceTicks = counters.SequenceTicksFor(row.sequenceTicks);
     if (leaveStub) {
         row.sequence += 1;
         row.deleted = true;

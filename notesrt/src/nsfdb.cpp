@@ -145,9 +145,10 @@ STATUS CopyNotes(Store& source, Store& target, WORD classMask) {
         if (status == NOERROR) status = target.InsertItems(row.id, items);
         // Later notes of the copy never reuse these IDs or times.
         counters.nextNoteId = std::max<NOTEID>(counters.nextNoteId, row.id + RRV_ALIGNMENT);
-        counters.lastSequenceTicks = std::max(counters.lastSequenceTicks, row.sequenceTicks);
+        counters.listedUntilTicks = std::max(counters.listedUntilTicks, row.sequenceTicks);
     }
-    if (status == NOERROR) status = target.WriteCounters(counters, false, counters.lastSequenceTicks);
+    if (status == NOERROR) status = target.WriteCounters(counters, false, counters.listedUntilTicks);
+    if (status == NOERROR) status = target.RaiseListedUntil(counters.listedUntilTicks);
     return status == NOERROR ? transaction.Commit() : status;
 }
 
@@ -203,14 +204,10 @@ STATUS ModifiedNoteTable(DBHANDLE hDB, WORD classMask, TIMEDATE since, TIMEDATE*
     STATUS status = NOERROR;
     if (FaultHit(NRT_FAULT_READ, &status)) return Fail(status, "modified notes of " + store->Path());
     std::vector<NoteRow> rows;
-    {
-        ReadTransaction snapshot(*store);
-        status = snapshot.Begin();
-        if (status == NOERROR) status = store->ListNotes(classMask, WindowFor(since), TicksOf(since), &rows);
-    }
+    int64_t until = 0;
+    status = store->ListChanges(classMask, WindowFor(since), TicksOf(since), &rows, &until);
     if (status != NOERROR) return status;
-    // Rows come in ascending sequence time: the last one is the latest.
-    SetIf(retUntil, rows.empty() ? since : TimeOf(rows.back().sequenceTicks));
+    SetIf(retUntil, TimeOf(until));
     if (rows.empty()) return ERR_NO_MODIFIED_NOTES;
     return TableOf(rows, rethTable);
 }
@@ -239,7 +236,7 @@ STATUS WriteInfo(Store& store, const std::string& info) {
     Counters counters;
     if (status == NOERROR) status = store.ReadCounters(&counters);
     if (status == NOERROR) status = store.WriteInfo(info);
-    int64_t ticks = counters.NextSequenceTicks();
+    int64_t ticks = counters.SequenceTicksFor(0);
     if (status == NOERROR) status = store.WriteCounters(counters, false, ticks);
     return status == NOERROR ? transaction.Commit() : status;
 }

@@ -32,6 +32,9 @@ constexpr int kSchemaVersion = 1;
 constexpr int kPageSize = 2048;
 constexpr int kDefaultBusyTimeoutMs = 10000;
 constexpr NOTEID kFirstNoteId = RRV_ALIGNMENT;
+// A change waits at most this many hundredths for the clock to pass its
+// note's previous change.
+constexpr int64_t kMaxClockWaitTicks = 3;
 
 const char kSchema[] =
     "CREATE TABLE database("
@@ -426,11 +429,11 @@ STATUS Store::ListNotes(WORD classMask, ChangeWindow window, int64_t afterTicks,
                         std::vector<NoteRow>* rows) {
     static const std::string select = std::string("SELECT ") + kNoteColumns + " FROM notes ";
     static const std::string everything =
-        select + "WHERE (class & ?) != 0 ORDER BY sequence_ticks";
+        select + "WHERE (class & ?) != 0 ORDER BY sequence_ticks, note_id";
     static const std::string live =
-        select + "WHERE (class & ?) != 0 AND deleted = 0 ORDER BY sequence_ticks";
+        select + "WHERE (class & ?) != 0 AND deleted = 0 ORDER BY sequence_ticks, note_id";
     static const std::string after =
-        select + "WHERE sequence_ticks > ? AND (class & ?) != 0 ORDER BY sequence_ticks";
+        select + "WHERE sequence_ticks > ? AND (class & ?) != 0 ORDER BY sequence_ticks, note_id";
     const std::string& sql = window == ChangeWindow::kEverything ? everything
                              : window == ChangeWindow::kLiveOnly ? live
                                                                  : after;
@@ -442,9 +445,16 @@ STATUS Store::ListNotes(WORD classMask, ChangeWindow window, int64_t afterTicks,
     return query.Status();
 }
 
-int64_t Counters::NextSequenceTicks() {
-    lastSequenceTicks = std::max(CurrentTicks(), lastSequenceTicks + 1);
-    return lastSequenceTicks;
+int64_t Counters::SequenceTicksFor(int64_t previousTicks) const {
+    auto now = [this] { return std::max(CurrentTicks(), listedUntilTicks + 1); };
+    int64_t ticks = now();
+    if (ticks > previousTicks) return ticks;
+    if (previousTicks - ticks < kMaxClockWaitTicks) {
+        SleepUntilTicks(previousTicks + 1);
+        ticks = now();
+        if (ticks > previousTicks) return ticks;
+    }
+    return previousTicks + 1;
 }
 
 NOTEID Counters::TakeNoteId() {
@@ -456,17 +466,89 @@ NOTEID Counters::TakeNoteId() {
 STATUS Store::ReadCounters(Counters* counters) {
     Query query(*this, "SELECT last_sequence_ticks, next_note_id FROM database WHERE id = 1");
     if (!query.Next()) return query.Status() != NOERROR ? query.Status() : Fail(ERR_DB_CORRUPT, path_);
-    counters->lastSequenceTicks = query.Int(0);
+    counters->listedUntilTicks = query.Int(0);
     counters->nextNoteId = (NOTEID)query.Int(1);
     return NOERROR;
 }
 
+// The modified times only move forward: a change whose time is earlier
+// (another note's, with a clock set back) leaves them where they are.
 STATUS Store::WriteCounters(const Counters& counters, bool data, int64_t ticks) {
-    Query query(*this, data ? "UPDATE database SET last_sequence_ticks = ?, next_note_id = ?, "
-                              "data_modified_ticks = ? WHERE id = 1"
-                            : "UPDATE database SET last_sequence_ticks = ?, next_note_id = ?, "
-                              "nondata_modified_ticks = ? WHERE id = 1");
-    return query.Bind(counters.lastSequenceTicks).Bind(counters.nextNoteId).Bind(ticks).Run();
+    Query query(*this, data ? "UPDATE database SET next_note_id = ?, "
+                              "data_modified_ticks = max(data_modified_ticks, ?) WHERE id = 1"
+                            : "UPDATE database SET next_note_id = ?, "
+                              "nondata_modified_ticks = max(nondata_modified_ticks, ?) WHERE id = 1");
+    return query.Bind(counters.nextNoteId).Bind(ticks).Run();
+}
+
+STATUS Store::RaiseListedUntil(int64_t ticks) {
+    Query query(*this,
+                "UPDATE database SET last_sequence_ticks = max(last_sequence_ticks, ?) WHERE id = 1");
+    return query.Bind(ticks).Run();
+}
+
+STATUS Store::LatestTicks(int64_t* ticks) {
+    Query query(*this,
+                "SELECT max((SELECT max(sequence_ticks) FROM notes), last_sequence_ticks, "
+                "data_modified_ticks, nondata_modified_ticks) FROM database WHERE id = 1");
+    if (!query.Next()) return query.Status() != NOERROR ? query.Status() : Fail(ERR_DB_CORRUPT, path_);
+    *ticks = query.Int(0);
+    return NOERROR;
+}
+
+namespace {
+
+// Failures of the locked listing that the plain snapshot gets around: the
+// write lock held by another writer too long, a file this connection may
+// not write, or no room to record the until-time.
+bool ListableWithoutLock(STATUS status) {
+    return ERR(status) == ERR_DB_BUSY || ERR(status) == ERR_NOACCESS || ERR(status) == ERR_DISK_FULL;
+}
+
+}  // namespace
+
+STATUS Store::ListChanges(WORD classMask, ChangeWindow window, int64_t afterTicks,
+                          std::vector<NoteRow>* rows, int64_t* untilTicks) {
+    STATUS status;
+    {
+        WriteTransaction locked(*this);
+        status = locked.Begin();
+        int64_t latest = 0;
+        if (status == NOERROR) status = ListNotes(classMask, window, afterTicks, rows);
+        if (status == NOERROR) status = LatestTicks(&latest);
+        if (status == NOERROR) *untilTicks = std::max(CurrentTicks(), latest);
+        if (status == NOERROR) status = RaiseListedUntil(*untilTicks);
+        if (status == NOERROR) status = locked.Commit();
+    }
+    if (!ListableWithoutLock(status)) return status;
+    return ListFromSnapshot(classMask, window, afterTicks, rows, untilTicks);
+}
+
+// Without the write lock a change may be committing while the snapshot is
+// read. Its time is later than every listing's until-time (the floor), and
+// no earlier than the latest change the snapshot shows, since writers take
+// their times in turn under the write lock from a clock that moves forward.
+// So the listing covers up to the floor or the hundredth before that latest
+// change, whichever is later; the changes of the latest hundredth are left
+// to the next listing. A clock set back while this happens can break the
+// second bound; the locked listing does not depend on the clock.
+STATUS Store::ListFromSnapshot(WORD classMask, ChangeWindow window, int64_t afterTicks,
+                               std::vector<NoteRow>* rows, int64_t* untilTicks) {
+    ReadTransaction snapshot(*this);
+    STATUS status = snapshot.Begin();
+    Counters counters;
+    if (status == NOERROR) status = ReadCounters(&counters);
+    if (status == NOERROR) status = ListNotes(classMask, window, afterTicks, rows);
+    int64_t latestNote = 0;
+    if (status == NOERROR) {
+        Query query(*this, "SELECT max(sequence_ticks) FROM notes");
+        if (query.Next()) latestNote = query.Int(0);
+        status = query.Status();
+    }
+    if (status != NOERROR) return status;
+    *untilTicks = std::max({counters.listedUntilTicks, latestNote - 1, afterTicks});
+    while (!rows->empty() && rows->back().sequenceTicks > *untilTicks) rows->pop_back();
+    return NOERROR;
 }
 
 STATUS Store::WriteNoteRow(const NoteRow& row) {

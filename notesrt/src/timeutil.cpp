@@ -1,6 +1,7 @@
 // timeutil.cpp - conversions between TIMEDATE and ticks, and the clock.
 #include "timeutil.h"
 
+#include <errno.h>
 #include <time.h>
 
 #include "ostime.h"
@@ -34,6 +35,15 @@ int64_t CurrentTicks() {
     clock_gettime(CLOCK_REALTIME, &now);
     return (kUnixEpochJulianDay * kTicksPerDay) + (int64_t)now.tv_sec * 100 +
            now.tv_nsec / 10000000;
+}
+
+void SleepUntilTicks(int64_t ticks) {
+    int64_t unixTicks = ticks - kUnixEpochJulianDay * kTicksPerDay;
+    struct timespec at;
+    at.tv_sec = (time_t)(unixTicks / 100);
+    at.tv_nsec = (long)(unixTicks % 100) * 10000000;
+    while (CurrentTicks() < ticks && clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+    }
 }
 
 }  // namespace nrt

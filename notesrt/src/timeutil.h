@@ -27,6 +27,8 @@ int64_t TicksOf(const TIMEDATE& td);
 TIMEDATE TimedateFromTicks(int64_t ticks);
 // The wall clock, in ticks.
 int64_t CurrentTicks();
+// Returns once the wall clock reads ticks or later.
+void SleepUntilTicks(int64_t ticks);
 
 }  // namespace nrt
 

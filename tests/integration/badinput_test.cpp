@@ -5,7 +5,9 @@
 // while a pass runs, and a directory held locked by another writer. Each is
 // answered by the task's own message or a Notes status, the task goes on
 // serving console commands, and no change is lost.
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "mq.h"
 #include "taskfixture.h"
@@ -275,7 +277,12 @@ TEST_F(BadInputTest, ConfigurationEditedWhileAPassRuns) {
 TEST_F(BadInputTest, DirectoryLockedLongerThanTheBusyTimeOut) {
     testenv::WriteFile(DataPath("notes.ini"), "DbBusyTimeout=200\n");
     proctest::Console& console = StartTask({"--write-timestamps", "on", "--trace", "VERBOSE"});
+    // While the lock is held, passes list the directory without it, which
+    // leaves the changes of the latest hundredth of a second to a later
+    // listing: a second change after the person's lets the person's be listed.
     Person person = AddPerson("Locked", "while locked");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Person later = AddPerson("Later", "after the person");
     taskfixture::WriteLock lock(DataPath("names.nsf"));
     EXPECT_TRUE(console.WaitForLine(Literal("Orvane - TEST: Error saving timestamp for Note " + person.unid),
                                     20000))
@@ -285,6 +292,7 @@ TEST_F(BadInputTest, DirectoryLockedLongerThanTheBusyTimeOut) {
     lock.Release();
     Update(person, {{"Comment", "after the lock"}});
     EXPECT_TRUE(WaitForPublished(person.unid, "MODIFY", "after the lock"));
+    EXPECT_TRUE(WaitForPublished(later.unid, "ADD", "after the person"));
     EXPECT_EQ(0, Damaged(ReadOutput()));
     EXPECT_EQ(0, console.Quit());
 }

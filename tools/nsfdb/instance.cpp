@@ -48,9 +48,8 @@ ItemValue Flag(bool on) { return NumberValue(on ? 1 : 0); }
 ItemValue LoopDetectId(const std::string& dn) { return TextValue(dn.empty() ? "" : CanonicalName(dn)); }
 
 // The start of the first pass. For an existing input database it is the
-// time of its latest change: every later change gets a later time (the
-// runtime's times only move forward, even when a burst of writes has run
-// them ahead of the clock), and nothing written before the set-up counts as
+// until-time of a listing of its changes since its latest one: every later
+// change gets a later time, and nothing written before the set-up counts as
 // a change. For a database not there yet it is a second before now, so that
 // nothing written from now on shares the set-up time.
 ItemValue SetUpTime(const std::string& input) {
@@ -61,10 +60,11 @@ ItemValue SetUpTime(const std::string& input) {
     try {
         std::optional<Database> db = Database::OpenIfExists(input);
         if (!db) return TimeValue(before);
-        TIMEDATE data, design;
+        TIMEDATE data, design, until;
         Check(NSFDbModifiedTime(db->handle(), &data, &design),
               "cannot read the modification time of " + db->Describe());
-        return TimeValue(data);
+        ListNotes(*db, NOTE_CLASS_DOCUMENT, data, &until);
+        return TimeValue(until);
     } catch (const ToolError& e) {
         ReportError(std::string("warning: ") + e.what() + "; LastEventTimeStamp_TS is the current time");
         return TimeValue(before);
