@@ -22,6 +22,7 @@
 #include "status.h"
 #include "store.h"
 #include "timeutil.h"
+#include "unsynced.h"
 
 using namespace nrt;
 
@@ -104,6 +105,18 @@ STATUS OpenExtended(const char* path, WORD options, TIMEDATE* modifiedTime, DBHA
     return status;
 }
 
+// The database's file, its log and shared memory, and their records of
+// unsynced writes.
+void RemoveStoreFiles(const std::string& file) {
+    for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((file + suffix).c_str());
+    for (const char* suffix : {"", "-wal"}) ::unlink(UnsyncedPath(file + suffix).c_str());
+}
+
+void RemoveFiles(const std::string& file) {
+    RemoveStoreFiles(file);
+    ::unlink(ScanLockPath(file).c_str());
+}
+
 // Replaces an existing file only when it is one of our databases.
 STATUS MakeRoomFor(const std::string& file, BOOL force) {
     struct stat info;
@@ -113,7 +126,7 @@ STATUS MakeRoomFor(const std::string& file, BOOL force) {
     STATUS status = Store::Open(file, &existing);
     if (status != NOERROR) return status;
     existing.reset();
-    for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((file + suffix).c_str());
+    RemoveStoreFiles(file);
     return NOERROR;
 }
 
@@ -122,10 +135,6 @@ STATUS CreateFile(const char* path, BOOL force, const std::string& info, std::st
     STATUS status = ResolveDbPath(path, true, file);
     if (status == NOERROR) status = MakeRoomFor(*file, force);
     return status == NOERROR ? Store::Create(*file, info) : status;
-}
-
-void RemoveFiles(const std::string& file) {
-    for (const char* suffix : {"", "-wal", "-shm", "-scanlock"}) ::unlink((file + suffix).c_str());
 }
 
 // Copies the live notes of the classes, keeping their identities and times.
@@ -289,9 +298,16 @@ STATUS LNPUBLIC NSFDbOpenExtended(const char* path, WORD options, DHANDLE /*hNam
     });
 }
 
+// Closing makes what the handle wrote durable: one flush for all of it,
+// where a flush for every update would cost far more.
 STATUS LNPUBLIC NSFDbClose(DBHANDLE hDB) {
-    if (Databases().Remove(hDB) == nullptr) return Fail(ERR_INVALID_HANDLE, "NSFDbClose database handle");
-    return NOERROR;
+    return Guarded<STATUS>(ERR_MEMORY, [&]() -> STATUS {
+        Database* database = Databases().Get(hDB);
+        if (database == nullptr) return Fail(ERR_INVALID_HANDLE, "NSFDbClose database handle");
+        STATUS status = database->store->SyncWrites();
+        Databases().Remove(hDB);
+        return status;
+    });
 }
 
 STATUS LNPUBLIC NSFDbCreate(const char* path, USHORT /*dbClass*/, BOOL forceCreation) {

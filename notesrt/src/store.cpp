@@ -22,6 +22,7 @@
 #include "nsfdb.h"
 #include "status.h"
 #include "timeutil.h"
+#include "unsynced.h"
 #include "walvfs.h"
 
 namespace nrt {
@@ -114,17 +115,11 @@ std::string TemporaryNameFor(const std::string& path) {
     return path + ".creating-" + std::to_string(getpid()) + "-" + std::to_string(random());
 }
 
-STATUS FlushToDisk(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return StatusFromErrno(errno, "flush " + path);
-    int rc = ::fsync(fd);
-    int error = errno;
-    ::close(fd);
-    return rc == 0 ? NOERROR : StatusFromErrno(error, "flush " + path);
-}
-
 void RemoveDatabaseFiles(const std::string& path) {
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((path + suffix).c_str());
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        ::unlink((path + suffix).c_str());
+        ::unlink(UnsyncedPath(path + suffix).c_str());
+    }
 }
 
 }  // namespace
@@ -339,10 +334,12 @@ STATUS Store::Create(const std::string& path, const std::string& info) {
         }
         if (status == NOERROR) status = building.Exec("PRAGMA journal_mode = WAL");
     }  // closing the only connection folds the log back into the file
-    if (status == NOERROR) status = FlushToDisk(temporary);
+    if (status == NOERROR) status = SyncFile(temporary);
     if (status == NOERROR && ::link(temporary.c_str(), path.c_str()) != 0)
         status = StatusFromErrno(errno, "create " + path);
     RemoveDatabaseFiles(temporary);
+    // The new name itself survives a power cut.
+    if (status == NOERROR) status = SyncFile(std::filesystem::path(path).parent_path().string());
     return status;
 }
 
@@ -374,7 +371,21 @@ STATUS Store::Commit() {
     }
     status = Run("COMMIT");
     if (status != NOERROR) Rollback();
+    else wrote_ = true;
     return status;
+}
+
+STATUS Store::SyncWrites() {
+    if (!wrote_) return NOERROR;
+    sqlite3_file* file = nullptr;
+    sqlite3_file_control(db_, "main", SQLITE_FCNTL_JOURNAL_POINTER, &file);
+    if (file == nullptr || file->pMethods == nullptr)
+        sqlite3_file_control(db_, "main", SQLITE_FCNTL_FILE_POINTER, &file);
+    int rc = file != nullptr && file->pMethods != nullptr ? file->pMethods->xSync(file, SQLITE_SYNC_NORMAL)
+                                                           : SQLITE_OK;
+    if (rc != SQLITE_OK) return Failed(rc, "flush to disk");
+    wrote_ = false;
+    return NOERROR;
 }
 
 void Store::Rollback() {

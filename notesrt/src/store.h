@@ -93,9 +93,14 @@ public:
     // transaction waits for other writers up to the busy timeout.
     STATUS BeginRead();
     STATUS BeginWrite();
-    // Commits (subject to fault injection); on failure rolls back.
+    // Commits (subject to fault injection); on failure rolls back. A
+    // commit survives the process being killed; it survives a power cut
+    // once SyncWrites has returned.
     STATUS Commit();
     void Rollback();
+    // Makes every commit of this connection so far durable on disk: one
+    // flush of the log (or of the file, without one).
+    STATUS SyncWrites();
 
     // Rows. found is false (with NOERROR) when the note does not exist.
     STATUS ReadNote(NOTEID id, NoteRow* row, bool* found);
@@ -157,6 +162,7 @@ private:
 
     std::string path_;
     sqlite3* db_ = nullptr;
+    bool wrote_ = false;  // a commit since the last SyncWrites
     std::unordered_map<const char*, sqlite3_stmt*> statements_;
 };
 
