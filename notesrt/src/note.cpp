@@ -3,8 +3,6 @@
 #include "note.h"
 
 #include <strings.h>
-#include <sys/random.h>
-#include <unistd.h>
 
 #include "env.h"
 #include "fault.h"
@@ -26,18 +24,6 @@ constexpr int kUnidAttempts = 8;
 void FreeBlock(NoteItem* item) {
     if (item->valueBlock != NULLHANDLE) OSMemoryFree(item->valueBlock);
     item->valueBlock = NULLHANDLE;
-}
-
-// Drawn from the kernel each time: a generator state copied by fork()
-// would give parent and child the same UNIDs.
-TIMEDATE RandomTimedate() {
-    uint64_t bits = 0;
-    if (getrandom(&bits, sizeof bits, 0) != (ssize_t)sizeof bits)
-        bits = ((uint64_t)getpid() << 32) ^ (uint64_t)CurrentTicks() ^ (uint64_t)(uintptr_t)&bits;
-    TIMEDATE td;
-    td.Innards[0] = (DWORD)bits;
-    td.Innards[1] = (DWORD)(bits >> 32);
-    return td;
 }
 
 bool ChangedSinceOpened(const NoteRow& opened, const NoteRow& onDisk, bool exists) {

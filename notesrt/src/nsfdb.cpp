@@ -91,6 +91,7 @@ STATUS OpenExtended(const char* path, WORD options, TIMEDATE* modifiedTime, DBHA
     *rethDB = NULLHANDLE;
     std::unique_ptr<Store> store;
     STATUS status = OpenStore(path, &store);
+    if (status == NOERROR && (options & DBOPEN_FORCE_FIXUP) != 0) status = store->CheckIntegrity();
     if (status != NOERROR) return status;
     int64_t data = 0, nonData = 0;
     status = store->ModifiedTicks(&data, &nonData);
@@ -137,8 +138,9 @@ STATUS CreateFile(const char* path, BOOL force, const std::string& info, std::st
     return status == NOERROR ? Store::Create(*file, info) : status;
 }
 
-// Copies the live notes of the classes, keeping their identities and times.
-STATUS CopyNotes(Store& source, Store& target, WORD classMask) {
+// Copies the live notes of the classes, keeping their identities and
+// times, and for a replica the replica ID.
+STATUS CopyNotes(Store& source, Store& target, WORD classMask, bool replica) {
     ReadTransaction snapshot(source);
     STATUS status = snapshot.Begin();
     std::vector<NoteRow> rows;
@@ -158,10 +160,14 @@ STATUS CopyNotes(Store& source, Store& target, WORD classMask) {
     }
     if (status == NOERROR) status = target.WriteCounters(counters, false, counters.listedUntilTicks);
     if (status == NOERROR) status = target.RaiseListedUntil(counters.listedUntilTicks);
+    TIMEDATE replicaId{};
+    if (status == NOERROR && replica) status = source.ReadReplicaId(&replicaId);
+    if (status == NOERROR && replica) status = target.WriteReplicaId(replicaId);
     return status == NOERROR ? transaction.Commit() : status;
 }
 
-STATUS CreateAndCopy(const char* srcPath, const char* dstPath, WORD classMask, DBHANDLE* rethDB) {
+STATUS CreateAndCopy(const char* srcPath, const char* dstPath, WORD classMask, DWORD flags,
+                     DBHANDLE* rethDB) {
     std::unique_ptr<Store> source;
     STATUS status = OpenStore(srcPath, &source);
     std::string info;
@@ -171,7 +177,7 @@ STATUS CreateAndCopy(const char* srcPath, const char* dstPath, WORD classMask, D
     if (status != NOERROR) return status;
     std::unique_ptr<Store> target;
     status = Store::Open(file, &target);
-    if (status == NOERROR) status = CopyNotes(*source, *target, classMask);
+    if (status == NOERROR) status = CopyNotes(*source, *target, classMask, (flags & DBCOPY_REPLICA) != 0);
     if (status != NOERROR) {
         target.reset();
         RemoveFiles(file);  // never leave a half-made copy behind
@@ -330,10 +336,10 @@ STATUS LNPUBLIC NSFDbDelete(const char* path) {
 }
 
 STATUS LNPUBLIC NSFDbCreateAndCopy(const char* srcPath, const char* dstPath, WORD noteClassMask,
-                                   WORD /*limit*/, DWORD /*flags*/, DBHANDLE* rethDB) {
+                                   WORD /*limit*/, DWORD flags, DBHANDLE* rethDB) {
     return Guarded<STATUS>(ERR_MEMORY, [&]() -> STATUS {
         if (rethDB != nullptr) *rethDB = NULLHANDLE;
-        return CreateAndCopy(srcPath, dstPath, noteClassMask, rethDB);
+        return CreateAndCopy(srcPath, dstPath, noteClassMask, flags, rethDB);
     });
 }
 
@@ -394,6 +400,18 @@ STATUS LNPUBLIC NSFDbPathGet(DBHANDLE hDB, char* retCanonicalPath, char* retExpa
             CopyText(inside ? path.substr(directory.size()) : path, retCanonicalPath, kPathOutputSize);
         if (retExpandedPath != nullptr) CopyText(path, retExpandedPath, kPathOutputSize);
         return NOERROR;
+    });
+}
+
+STATUS LNPUBLIC NSFDbReplicaInfoGet(DBHANDLE hDB, DBREPLICAINFO* retReplicationInfo) {
+    return Guarded<STATUS>(ERR_MEMORY, [&]() -> STATUS {
+        Store* store = StoreOf(hDB);
+        if (store == nullptr) return Fail(ERR_INVALID_HANDLE, "NSFDbReplicaInfoGet database handle");
+        if (retReplicationInfo == nullptr) return Fail(ERR_BAD_PARAM, "NSFDbReplicaInfoGet without a buffer");
+        DBREPLICAINFO info{};
+        STATUS status = store->ReadReplicaId(&info.ID);
+        if (status == NOERROR) *retReplicationInfo = info;
+        return status;
     });
 }
 

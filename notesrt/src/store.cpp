@@ -29,7 +29,10 @@ namespace nrt {
 namespace {
 
 constexpr int kApplicationId = 0x4E534644;  // "NSFD"
-constexpr int kSchemaVersion = 1;
+// Version 2 added the replica ID; files of version 1 are upgraded when
+// they are opened for writing.
+constexpr int kSchemaVersion = 2;
+constexpr int kOldestSchemaVersion = 1;
 constexpr int kPageSize = 2048;
 constexpr int kDefaultBusyTimeoutMs = 10000;
 constexpr NOTEID kFirstNoteId = RRV_ALIGNMENT;
@@ -45,7 +48,8 @@ const char kSchema[] =
     "  last_sequence_ticks INTEGER NOT NULL,"
     "  next_note_id INTEGER NOT NULL,"
     "  data_modified_ticks INTEGER NOT NULL,"
-    "  nondata_modified_ticks INTEGER NOT NULL);"
+    "  nondata_modified_ticks INTEGER NOT NULL,"
+    "  replica_id INTEGER NOT NULL DEFAULT 0);"
     "CREATE TABLE notes("
     "  note_id INTEGER PRIMARY KEY,"
     "  class INTEGER NOT NULL,"
@@ -88,6 +92,15 @@ const char* ItemInsertSql(size_t rows) {
         return all;
     }();
     return statements[rows].c_str();
+}
+
+// A new database's replica ID: the date of its creation, as a replica ID
+// reads, with random bits where the time of day would be, so that two
+// databases made within one hundredth differ.
+TIMEDATE NewReplicaId() {
+    TIMEDATE id = TimedateFromTicks(CurrentTicks());
+    id.Innards[0] = RandomTimedate().Innards[0];
+    return id;
 }
 
 int64_t PackTimedate(const TIMEDATE& td) {
@@ -275,9 +288,33 @@ STATUS Store::Verify() {
         if (query.Next()) version = query.Int(0);
         if (query.Status() != NOERROR) return Fail(ERR_NOT_NSF, "open " + path_);
     }
-    if (version != kSchemaVersion)
+    if (version < kOldestSchemaVersion || version > kSchemaVersion)
         return Fail(ERR_NOT_NSF, "open " + path_ + ": schema version " + std::to_string(version));
+    schemaVersion_ = (int)version;
     return NOERROR;
+}
+
+// A file of version 1 gets its replica ID. A file that cannot be written
+// now (read-only, locked) stays as it is and answers a zero replica ID.
+void Store::Upgrade() {
+    if (schemaVersion_ >= kSchemaVersion) return;
+    WriteTransaction transaction(*this);
+    int64_t version = 0;
+    STATUS status = transaction.Begin();
+    if (status == NOERROR) {
+        Query query(*this, "SELECT schema_version FROM database WHERE id = 1");
+        if (query.Next()) version = query.Int(0);
+        status = query.Status();
+    }
+    if (status == NOERROR && version == 1)
+        status = Exec("ALTER TABLE database ADD COLUMN replica_id INTEGER NOT NULL DEFAULT 0");
+    if (status == NOERROR && version == 1) {
+        Query update(*this, "UPDATE database SET schema_version = ?, replica_id = ? WHERE id = 1");
+        status = update.Bind(kSchemaVersion).Bind(PackTimedate(NewReplicaId())).Run();
+    }
+    if (status == NOERROR) status = transaction.Commit();
+    if (status == NOERROR) schemaVersion_ = kSchemaVersion;
+    ClearLastError();
 }
 
 STATUS Store::Configure() {
@@ -299,6 +336,7 @@ STATUS Store::Open(const std::string& path, std::unique_ptr<Store>* store) {
     if (status == NOERROR) status = opened->Verify();
     if (status == NOERROR) status = opened->Configure();
     if (status != NOERROR) return status;
+    opened->Upgrade();
     *store = std::move(opened);
     return NOERROR;
 }
@@ -327,9 +365,9 @@ STATUS Store::Create(const std::string& path, const std::string& info) {
         if (status == NOERROR) status = building.Exec(setup.c_str());
         if (status == NOERROR) {
             int64_t now = CurrentTicks();
-            Query insert(building,
-                         "INSERT INTO database VALUES (1, ?, ?, ?, ?, ?, ?)");
+            Query insert(building, "INSERT INTO database VALUES (1, ?, ?, ?, ?, ?, ?, ?)");
             insert.Bind(kSchemaVersion).BindBlob(info).Bind(now).Bind(kFirstNoteId).Bind(now).Bind(now);
+            insert.Bind(PackTimedate(NewReplicaId()));
             status = insert.Run();
         }
         if (status == NOERROR) status = building.Exec("PRAGMA journal_mode = WAL");
@@ -602,6 +640,34 @@ STATUS Store::RemoveNote(NOTEID id) {
     if (status != NOERROR) return status;
     Query query(*this, "DELETE FROM notes WHERE note_id = ?");
     return query.Bind(id).Run();
+}
+
+STATUS Store::CheckIntegrity() {
+    std::string finding;
+    {
+        Query query(*this, "PRAGMA quick_check(1)");
+        if (query.Next()) finding = query.Blob(0);
+        if (query.Status() != NOERROR) return query.Status();
+    }
+    if (finding != "ok") return Fail(ERR_DB_CORRUPT, "check " + path_ + ": " + finding);
+    // The rows make sense together: no note beyond the next note ID.
+    Query query(*this, "SELECT count(*) FROM notes, database WHERE note_id >= next_note_id");
+    if (query.Next() && query.Int(0) != 0)
+        return Fail(ERR_DB_CORRUPT, "check " + path_ + ": note IDs beyond the next one to be given");
+    return query.Status();
+}
+
+STATUS Store::ReadReplicaId(TIMEDATE* id) {
+    *id = TIMEDATE{};
+    if (schemaVersion_ < 2) return NOERROR;
+    Query query(*this, "SELECT replica_id FROM database WHERE id = 1");
+    if (query.Next()) *id = UnpackTimedate(query.Int(0));
+    return query.Status();
+}
+
+STATUS Store::WriteReplicaId(const TIMEDATE& id) {
+    Query query(*this, "UPDATE database SET replica_id = ? WHERE id = 1");
+    return query.Bind(PackTimedate(id)).Run();
 }
 
 STATUS Store::ReadInfo(std::string* info) {

@@ -140,6 +140,13 @@ public:
     STATUS RemoveItems(NOTEID id);
     STATUS RemoveNote(NOTEID id);
 
+    // A quick check of the whole file (every page read, the rows
+    // consistent); ERR_DB_CORRUPT with the first finding when it is damaged.
+    STATUS CheckIntegrity();
+    // The replica ID: zero for a file of the first version that could not
+    // be upgraded. WriteReplicaId inside a write transaction.
+    STATUS ReadReplicaId(TIMEDATE* id);
+    STATUS WriteReplicaId(const TIMEDATE& id);
     STATUS ReadInfo(std::string* info);
     STATUS WriteInfo(const std::string& info);
     STATUS ModifiedTicks(int64_t* data, int64_t* nonData);
@@ -150,6 +157,7 @@ private:
     STATUS Connect(int flags);
     STATUS Verify();
     STATUS Configure();
+    void Upgrade();
     STATUS Exec(const char* sql);
     STATUS Run(const char* sql);  // a cached statement without parameters
     STATUS Prepared(const char* sql, sqlite3_stmt** statement);
@@ -163,6 +171,7 @@ private:
     std::string path_;
     sqlite3* db_ = nullptr;
     bool wrote_ = false;  // a commit since the last SyncWrites
+    int schemaVersion_ = 0;
     std::unordered_map<const char*, sqlite3_stmt*> statements_;
 };
 

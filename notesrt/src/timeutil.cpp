@@ -2,7 +2,9 @@
 #include "timeutil.h"
 
 #include <errno.h>
+#include <sys/random.h>
 #include <time.h>
+#include <unistd.h>
 
 #include "ostime.h"
 #include "timecalc.h"
@@ -44,6 +46,16 @@ void SleepUntilTicks(int64_t ticks) {
     at.tv_nsec = (long)(unixTicks % 100) * 10000000;
     while (CurrentTicks() < ticks && clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &at, nullptr) == EINTR) {
     }
+}
+
+TIMEDATE RandomTimedate() {
+    uint64_t bits = 0;
+    if (getrandom(&bits, sizeof bits, 0) != (ssize_t)sizeof bits)
+        bits = ((uint64_t)getpid() << 32) ^ (uint64_t)CurrentTicks() ^ (uint64_t)(uintptr_t)&bits;
+    TIMEDATE td;
+    td.Innards[0] = (DWORD)bits;
+    td.Innards[1] = (DWORD)(bits >> 32);
+    return td;
 }
 
 }  // namespace nrt

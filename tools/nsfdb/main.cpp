@@ -36,6 +36,7 @@ const std::vector<CommandSpec> kCommands = {
       {"--check-attrs", 1, false}, {"--write-timestamps", 1, false}, {"--trace", 1, false},
       {"--last-event", 1, false}, {"--set", 1, true}},
      RunInstance},
+    {"check", 1, 1, {}, RunCheck},
 };
 
 void SetUpRuntime(const CommandLine& line) {
