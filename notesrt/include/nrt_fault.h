@@ -48,7 +48,8 @@ void LNPUBLIC NRTFaultReset(void);
 void LNPUBLIC NRTFaultKeepUnsynced(BOOL keep);
 /* As after a power cut and a restart: every database file of the data
  * directory goes back to what was last synced to disk, and the power is on
- * again. Call with no database open in any process of the data directory. */
+ * again (a cut armed and not yet come is called off). Call with no database
+ * open in any process of the data directory. */
 STATUS LNPUBLIC NRTFaultReboot(void);
 
 NRT_EXTERN_C_END

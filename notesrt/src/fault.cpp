@@ -129,6 +129,7 @@ bool KeepsUnsynced() {
 void RestorePower() {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_state.powerOff = false;
+    g_state.kinds[NRT_FAULT_POWERCUT] = KindState();  // a cut still to come is off too
 }
 
 }  // namespace nrt

@@ -13,7 +13,7 @@ bool FaultHit(int kind, STATUS* status);
 bool PowerIsOff();
 // True while writes not yet synced are to be recorded.
 bool KeepsUnsynced();
-// Powers on again after a reboot.
+// Powers on again after a reboot, with no cut still to come.
 void RestorePower();
 
 }  // namespace nrt

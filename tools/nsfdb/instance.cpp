@@ -1,7 +1,8 @@
 // instance.cpp - `nsfdb instance`: writes an instance's configuration
 // document. A new document gets all fifteen items with the task's
-// defaults; an existing one gets only the items the options name. The
-// configuration database is created when missing.
+// defaults; an existing one gets only the items the options name (and
+// --last-event forgets which input database the stored time belonged to).
+// The configuration database is created when missing.
 //
 // Owned by the nsfdb tool. The item names and kinds are those the task
 // reads; the document is found as the task finds it: a document whose
@@ -189,8 +190,12 @@ void ApplyOptions(const CommandLine& line, Settings* settings) {
             Set(settings, "DNFormat_number", NamedNumber(values[0], kDnFormats, option));
         else if (option == "--trace")
             Set(settings, "ConsoleTraceLevel_number", NamedNumber(values[0], kTraceLevels, option));
-        else if (option == "--last-event")
+        else if (option == "--last-event") {
+            // A time given belongs to whatever input database the next pass
+            // finds: the task takes that database's replica ID with it.
             Set(settings, "LastEventTimeStamp_TS", TimeValue(ParseTime(values[0], option)));
+            Set(settings, "InputDBReplicaID_text", TextValue(""));
+        }
         else if (option == "--set")
             SetItem(settings, values[0]);
     }
