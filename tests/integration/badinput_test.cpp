@@ -298,3 +298,31 @@ TEST_F(BadInputTest, DirectoryLockedLongerThanTheBusyTimeOut) {
 }
 
 }  // namespace
+
+namespace {
+
+// A directory whose pages were overwritten while the task was down: the
+// task names it as damaged when it starts, its passes keep their interval,
+// and nsfdb check agrees.
+TEST_F(BadInputTest, DamagedDirectoryIsNamedAtStartUp) {
+    CreateDirectory();
+    for (int i = 0; i < 60; ++i) AddPerson("Person " + std::to_string(i), std::string(900, (char)('a' + i % 26)));
+    CreateInstance();
+    NSFDbClose(hDirectory_);
+    hDirectory_ = NULLHANDLE;
+    std::string bytes = testenv::ReadFile(DataPath("names.nsf"));
+    ASSERT_GT(bytes.size(), 30u * 2048);
+    for (size_t at = 10 * 2048; at < 26 * 2048; ++at) bytes[at] = (char)0x5A;
+    testenv::WriteFile(DataPath("names.nsf"), bytes);
+
+    proctest::Console& console = StartServer();
+    Load(console);
+    EXPECT_TRUE(console.WaitForLine(
+        Literal("Orvane - TEST: Database names.nsf failed its integrity check: Database is damaged")))
+        << ConsoleLog();
+    EXPECT_EQ(1, RunNsfdb({"check", "names.nsf"}).exitCode);
+    EXPECT_EQ(0, RunNsfdb({"check", "out.nsf"}).exitCode);
+    EXPECT_EQ(0, console.Quit());
+}
+
+}  // namespace
