@@ -310,10 +310,7 @@ TEST_F(BadInputTest, DamagedDirectoryIsNamedAtStartUp) {
     CreateInstance();
     NSFDbClose(hDirectory_);
     hDirectory_ = NULLHANDLE;
-    std::string bytes = testenv::ReadFile(DataPath("names.nsf"));
-    ASSERT_GT(bytes.size(), 30u * 2048);
-    for (size_t at = 10 * 2048; at < 26 * 2048; ++at) bytes[at] = (char)0x5A;
-    testenv::WriteFile(DataPath("names.nsf"), bytes);
+    ASSERT_TRUE(testenv::DamagePages(DataPath("names.nsf"), 10, 25));
 
     proctest::Console& console = StartServer();
     Load(console);

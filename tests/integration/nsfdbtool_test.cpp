@@ -449,10 +449,7 @@ TEST_F(NsfdbTest, CheckTellsASoundDatabaseFromADamagedOne) {
     EXPECT_EQ(0, sound.exitCode) << sound.err;
     EXPECT_EQ("names.nsf: sound\n", sound.out);
 
-    std::string bytes = testenv::ReadFile(DataPath("names.nsf"));
-    ASSERT_GT(bytes.size(), 40u * 2048);
-    for (size_t at = 20 * 2048; at < 24 * 2048; ++at) bytes[at] = (char)0x5A;
-    testenv::WriteFile(DataPath("names.nsf"), bytes);
+    ASSERT_TRUE(testenv::DamagePages(DataPath("names.nsf"), 20, 23));
     proctest::RunResult damaged = RunNsfdb({"check", "names.nsf"});
     EXPECT_EQ(1, damaged.exitCode);
     EXPECT_TRUE(proctest::Matches(damaged.err, "database \"names.nsf\" is damaged: Database is damaged"))

@@ -346,10 +346,7 @@ TEST_F(DbFileTest, CheckingOpenRefusesADamagedDatabase) {
                                          nullptr, nullptr));
     NSFDbClose(checked);
 
-    std::string bytes = testenv::ReadFile(DataPath("hurt.nsf"));
-    ASSERT_GT(bytes.size(), 20u * 2048);
-    for (size_t at = 8 * 2048; at < 12 * 2048; ++at) bytes[at] = (char)0x5A;
-    testenv::WriteFile(DataPath("hurt.nsf"), bytes);
+    ASSERT_TRUE(testenv::DamagePages(DataPath("hurt.nsf"), 8, 11));
     EXPECT_EQ(ERR_DB_CORRUPT, NSFDbOpenExtended("hurt.nsf", DBOPEN_FORCE_FIXUP, NULLHANDLE, nullptr,
                                                 &checked, nullptr, nullptr));
     EXPECT_EQ(NULLHANDLE, checked);
