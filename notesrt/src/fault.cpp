@@ -5,6 +5,7 @@
 // a fault does to the files is the storage's file layer's (walvfs.cpp).
 #include "fault.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -34,6 +35,9 @@ struct FaultState {
 std::mutex g_mutex;
 FaultState g_state;
 std::once_flag g_env_once;
+// False until something is armed: the file layer asks at every read and
+// write, and then pays no more than this load.
+std::atomic<bool> g_armed{false};
 
 int KindFromName(const std::string& name) {
     static const char* const kNames[NRT_FAULT_KINDS] = {"alloc",    "open",  "read",     "commit",
@@ -56,6 +60,7 @@ void Arm(int kind, DWORD n, DWORD count, STATUS status) {
     state.run = count;
     state.status = status;
     if (kind == NRT_FAULT_POWERCUT) g_state.keepUnsynced = true;
+    g_armed = true;
 }
 
 // One "kind:n[+count][:status]".
@@ -108,6 +113,7 @@ bool Hit(KindState& state, STATUS* status) {
 bool FaultHit(int kind, STATUS* status) {
     if (kind < 0 || kind >= NRT_FAULT_KINDS) return false;
     ArmFromEnvironmentOnce();
+    if (!g_armed) return false;
     std::lock_guard<std::mutex> lock(g_mutex);
     if (!Hit(g_state.kinds[kind], status)) return false;
     if (kind == NRT_FAULT_POWERCUT) g_state.powerOff = true;
@@ -116,12 +122,14 @@ bool FaultHit(int kind, STATUS* status) {
 
 bool PowerIsOff() {
     ArmFromEnvironmentOnce();
+    if (!g_armed) return false;
     std::lock_guard<std::mutex> lock(g_mutex);
     return g_state.powerOff;
 }
 
 bool KeepsUnsynced() {
     ArmFromEnvironmentOnce();
+    if (!g_armed) return false;
     std::lock_guard<std::mutex> lock(g_mutex);
     return g_state.keepUnsynced;
 }
@@ -159,6 +167,7 @@ void LNPUBLIC NRTFaultKeepUnsynced(BOOL keep) {
     nrt::ArmFromEnvironmentOnce();
     std::lock_guard<std::mutex> lock(nrt::g_mutex);
     nrt::g_state.keepUnsynced = keep != FALSE;
+    nrt::g_armed = true;
 }
 
 }  // extern "C"
