@@ -6,21 +6,38 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 #include "nrt_env.h"
 
 namespace testenv {
 
-// Creates a unique empty directory and returns its path.
+// Creates a unique empty directory, readable by its owner only, and returns
+// its path (empty when none could be made).
 inline std::string MakeTempDir(const char* tag) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zelrep-").string() + tag + "-XXXXXX";
-    std::string buffer = pattern;
-    if (mkdtemp(buffer.data()) == nullptr) return "";
-    return buffer;
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path base = fs::temp_directory_path(error);
+    if (error) return "";
+    std::random_device seed;
+    std::mt19937_64 random(((uint64_t)seed() << 32) ^ seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof(name), "zelrep-%s-%016llx", tag, (unsigned long long)random());
+        fs::path dir = base / name;
+        if (fs::create_directory(dir, error)) {
+            fs::permissions(dir, fs::perms::owner_all, error);
+            return dir.string();
+        }
+        if (error) return "";
+    }
+    return "";
 }
 
 inline void WriteFile(const std::string& path, const std::string& text) {
