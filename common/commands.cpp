@@ -356,9 +356,15 @@ STATUS CmdTraceLevel(char* argument, WORD /*length*/, CConfig* config) {
     return NOERROR;
 }
 
+// Only the Windows build can break into a debugger.
 STATUS CmdDebugBreak(char* /*argument*/, WORD /*length*/, CConfig* config) {
     char name[STATUS_LINE_SIZE];
     config->GetStatusLine(name);
+#ifdef _WIN32
+    LogNamed("%s:  BREAK into debugger", name);
+    DebugBreak();
+#else
     LogNamed("%s:  Unable to BREAK into debugger", name);
+#endif
     return NOERROR;
 }

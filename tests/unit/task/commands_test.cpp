@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "breakwatch.h"
 #include "cfgtest.h"
 
 class CommandsTest : public TaskConsoleTest {
@@ -273,6 +274,16 @@ TEST_F(CommandsTest, TraceLevel) {
     }
 }
 
+#ifdef _WIN32
+TEST_F(CommandsTest, DebugBreakBreaksIntoTheDebugger) {
+    BreakWatch watch;
+    EXPECT_EQ(Texts{"Orvane - ZEL1:  BREAK into debugger"}, Send("DEBUGBREAK"));
+    EXPECT_EQ(1, watch.Breaks());
+    Send("DEBUGBREAK now");
+    EXPECT_EQ(2, watch.Breaks());
+}
+#else
 TEST_F(CommandsTest, DebugBreakIsNotAvailable) {
     EXPECT_EQ(Texts{"Orvane - ZEL1:  Unable to BREAK into debugger"}, Send("DEBUGBREAK"));
 }
+#endif
