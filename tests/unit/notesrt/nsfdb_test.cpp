@@ -105,6 +105,39 @@ TEST_F(DbFileTest, RefusesMissingAbsoluteAndClimbingPaths) {
         EXPECT_FALSE(ErrorText(status).empty()) << status;
 }
 
+TEST_F(DbFileTest, LinksMayLeadAnywhereInsideButNeverOut) {
+    std::string outside = testenv::MakeTempDir("outside");
+    ASSERT_FALSE(outside.empty());
+    fs::create_directory(DataPath("inner"));
+    fs::create_directory_symlink(outside, DataPath("lo"));
+    fs::create_directory_symlink("inner", DataPath("li"));
+    fs::create_symlink(outside + "/evil.nsf", DataPath("dangling.nsf"));
+    fs::create_symlink("inner/later.nsf", DataPath("later.nsf"));
+    fs::create_directory_symlink(outside + "/missing/../..", DataPath("climb"));
+    ASSERT_EQ(NOERROR, NSFDbCreate("inner/real.nsf", DBCLASS_NOTEFILE, FALSE));
+
+    // Through links that stay inside: found, and created where they lead.
+    DBHANDLE db = NULLHANDLE;
+    ASSERT_EQ(NOERROR, NSFDbOpen("LI/REAL.NSF", &db));
+    char canonical[256], expanded[256];
+    ASSERT_EQ(NOERROR, NSFDbPathGet(db, canonical, expanded));
+    EXPECT_STREQ("inner/real.nsf", canonical);
+    NSFDbClose(db);
+    EXPECT_EQ(NOERROR, NSFDbCreate("later.nsf", DBCLASS_NOTEFILE, FALSE));
+    EXPECT_TRUE(fs::is_regular_file(DataPath("inner/later.nsf")));
+
+    // Out of the data directory: refused as ".." is, for every way in, and
+    // nothing is made outside.
+    for (const char* name : {"lo/evil.nsf", "LO/EVIL.NSF", "dangling.nsf", "climb/x.nsf", "lo/sub/x.nsf"}) {
+        EXPECT_EQ(ERR_BAD_PATH, NSFDbCreate(name, DBCLASS_NOTEFILE, FALSE)) << name;
+        EXPECT_EQ(ERR_BAD_PATH, NSFDbOpen(name, &db)) << name;
+        EXPECT_EQ(ERR_BAD_PATH, NSFDbCreateAndCopy("inner/real.nsf", name, NOTE_CLASS_VIEW, 0, 0, &db)) << name;
+        EXPECT_EQ(ERR_BAD_PATH, NSFDbDelete(name)) << name;
+    }
+    EXPECT_TRUE(fs::is_empty(outside));
+    fs::remove_all(outside);
+}
+
 TEST_F(DbFileTest, StaleHandlesAndNullArgumentsAreRefused) {
     DBHANDLE db = CreateDb();
     char info[NSF_INFO_SIZE];
