@@ -140,6 +140,12 @@ int OpenCreating(const std::string& path, int flags) {
     }
 }
 
+int CreateInDirectory(int dirFd, const std::string& name) {
+    int fd = openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, NewFileMode());
+    if (fd >= 0) fchmod(fd, NewFileMode());
+    return fd;
+}
+
 int MakeDirectories(const std::string& path) {
     struct stat info;
     if (path.empty() || stat(path.c_str(), &info) == 0) return 0;

@@ -30,6 +30,9 @@ mode_t NewDirectoryMode();
 // whatever the umask (with O_EXCL in flags, only a new file will do). A
 // file descriptor, or -1 with errno set.
 int OpenCreating(const std::string& path, int flags);
+// Creates dirFd/name anew (emptied when it exists), a file of the runtime's
+// mode, never through a link; -1 with errno on failure.
+int CreateInDirectory(int dirFd, const std::string& name);
 // Creates path and the directories above it that are missing, with
 // NewDirectoryMode(); 0 or an errno value.
 int MakeDirectories(const std::string& path);

@@ -58,6 +58,7 @@ const ErrorText kErrorTexts[] = {
     {ERR_MQ_BFR_TOO_SMALL, "Message is longer than the receive buffer"},
     {ERR_MQ_QUITTING, "Message queue is being closed"},
     {ERR_MQ_NAME, "Message queue name is empty or too long"},
+    {ERR_MQ_OTHER_USER, "Message queue belongs to another user"},
     {ERR_FORMULA_COMPILATION, "Formula error"},
     {ERR_ADDIN_INIT, "Notes runtime could not be initialized"},
     {ERR_ADDIN_ARGS, "Command line is not valid"},

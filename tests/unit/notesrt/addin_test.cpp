@@ -230,10 +230,15 @@ TEST_F(AddInTest, LinesOfAProcessThatDiedAreForgottenAndRemoved) {
     }
     int status = 0;
     waitpid(child, &status, 0);
-    ASSERT_EQ(1u, std::distance(std::filesystem::directory_iterator(DataPath(".status")),
-                                std::filesystem::directory_iterator()));
+    namespace fs = std::filesystem;
+    std::vector<fs::path> files{fs::directory_iterator(DataPath(".notesrt/status")), fs::directory_iterator()};
+    ASSERT_EQ(1u, files.size());
+    // Status lines are the owner's only.
+    EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, fs::status(files[0]).permissions());
+    EXPECT_EQ(fs::perms::owner_all, fs::status(DataPath(".notesrt")).permissions());
+    EXPECT_EQ(fs::perms::owner_all, fs::status(DataPath(".notesrt/status")).permissions());
     EXPECT_TRUE(LiveTaskNames().empty());
-    EXPECT_TRUE(std::filesystem::is_empty(DataPath(".status")));
+    EXPECT_TRUE(fs::is_empty(DataPath(".notesrt/status")));
 }
 
 TEST_F(AddInTest, DefaultStatusLineIsNamedAfterTheProgram) {
