@@ -241,6 +241,37 @@ TEST_F(BadInputTest, DatabasePathsOutsideTheDataDirectoryOrNotADatabase) {
     EXPECT_EQ(0, console.Quit());
 }
 
+// A second local user, let into the data directory by a careless
+// administrator, tells the task before it runs and while it runs: each
+// tell fails with its cause, the task starts all the same and never hears
+// of it, and the owner's tells still work.
+TEST_F(BadInputTest, AnotherUserCanNeitherTellNorBlockTheTask) {
+    SKIP_UNLESS_ROOT();
+    CreateDirectory();
+    AddPerson("First", "first");
+    CreateInstance();
+    std::filesystem::permissions(dataDir_, std::filesystem::perms::all);
+    proctest::StartOptions other;
+    other.otherUser = true;
+    auto tellAsOther = [&](const std::string& command) {
+        return proctest::Run({proctest::BinPath("nserver"), "--data", dataDir_, "tell", "TEST", command}, "", other);
+    };
+    proctest::RunResult early = tellAsOther("suspend");
+    EXPECT_EQ(1, early.exitCode);
+    EXPECT_TRUE(proctest::Matches(early.err, "Message queue belongs to another user")) << early.err;
+
+    proctest::Console& console = StartServer();
+    Load(console);
+    EXPECT_TRUE(console.WaitForLine(Literal(taskfixture::kPassDone))) << ConsoleLog();
+    proctest::RunResult late = tellAsOther("loopdetectid CN=Intruder");
+    EXPECT_EQ(1, late.exitCode);
+    EXPECT_TRUE(proctest::Matches(late.err, "Cannot tell TEST \\(MQ\\$TEST\\): Message queue belongs to another user"))
+        << late.err;
+    EXPECT_TRUE(Serves(console));
+    EXPECT_FALSE(proctest::Matches(ConsoleLog(), "Intruder|Suspended")) << ConsoleLog();
+    EXPECT_EQ(0, console.Quit());
+}
+
 TEST_F(BadInputTest, ConfigurationEditedWhileAPassRuns) {
     CreateDirectory();
     CreateInstance();
