@@ -102,7 +102,8 @@ STATUS OpenInput(PassResources* pass) {
 }
 
 // Opens the output database, creating it from the input database's views
-// when it is missing; a created database gets its "Filtered" title.
+// when it is missing; a created database gets its "Filtered" title. A
+// failure is logged with its status, whose text says why.
 STATUS OpenOutput(PassResources* pass) {
     VRD_THREAD_DATA* data = &pass->data;
     data->config->GetOutputDB(pass->outputDB);
@@ -113,16 +114,14 @@ STATUS OpenOutput(PassResources* pass) {
         NSFDbCreateAndCopy(pass->inputPath, pass->outputDB, NOTE_CLASS_VIEW, 0, 0, &hCreated);
     if (status != NOERROR) {
         data->hOutputDB = NULLHANDLE;
-        PassLog(data->traceLevel, 0, "%s:  Fatal Error:  Unable to create output DB",
-                data->statusLine);
+        LogLine(status, "%s:  Fatal Error:  Unable to create output DB", data->statusLine);
         return status;
     }
     NSFDbClose(hCreated);
     status = NSFDbOpen(pass->outputDB, &data->hOutputDB);
     if (status != NOERROR) {
         data->hOutputDB = NULLHANDLE;
-        PassLog(data->traceLevel, 0, "%s:  Fatal Error:  Unable to open output DB",
-                data->statusLine);
+        LogLine(status, "%s:  Fatal Error:  Unable to open output DB", data->statusLine);
         return status;
     }
     ChangeDBTitle(data->hOutputDB);

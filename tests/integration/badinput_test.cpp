@@ -212,8 +212,15 @@ TEST_F(BadInputTest, ConsoleMessagesOfAnyLengthOrWithControlCharacters) {
 TEST_F(BadInputTest, DatabasePathsOutsideTheDataDirectoryOrNotADatabase) {
     proctest::Console& console = StartTask();
     testenv::WriteFile(DataPath("notadb.nsf"), "just text\n");
+    // A link inside the data directory to a folder outside it that holds a
+    // copy of the directory and of the configuration.
+    std::string outside = testenv::MakeTempDir("outside");
+    std::filesystem::copy_file(DataPath("names.nsf"), outside + "/names.nsf");
+    std::filesystem::copy_file(DataPath("zelrpcfg.nsf"), outside + "/zelrpcfg.nsf");
+    std::filesystem::create_directory_symlink(outside, DataPath("lo"));
+    const std::string refused = ": Path must be relative to the data directory and must not lead outside it";
     Person during = AddPerson("During", "while the paths were bad");
-    for (const char* path : {"../names.nsf", "/etc/passwd", "notadb.nsf"}) {
+    for (const char* path : {"../names.nsf", "/etc/passwd", "notadb.nsf", "lo/names.nsf"}) {
         console.Command(std::string("tell TEST inputdb ") + path);
         console.Command("tell TEST replicate");
         std::string shown = path;
@@ -222,23 +229,34 @@ TEST_F(BadInputTest, DatabasePathsOutsideTheDataDirectoryOrNotADatabase) {
             << path << "\n" << ConsoleLog();
         EXPECT_TRUE(Serves(console));
     }
+    EXPECT_TRUE(proctest::Matches(ConsoleLog(), Literal("Unable to open input DB LO/NAMES.NSF" + refused)));
     console.Command("tell TEST inputdb names.nsf");
-    for (const char* path : {"../out.nsf", "notadb.nsf"}) {
+    const std::pair<const char*, std::string> outputs[] = {
+        {"../out.nsf", refused}, {"lo/evil.nsf", refused}, {"notadb.nsf", ": File is not a database"}};
+    for (const auto& [path, cause] : outputs) {
         console.Command(std::string("tell TEST outputdb ") + path);
         console.Command("tell TEST replicate");
         EXPECT_TRUE(console.WaitForLine("Orvane - TEST: Filtered directory updates will be written to "));
-        EXPECT_TRUE(console.WaitForLine(Literal("Orvane - TEST:  Fatal Error:  Unable to create output DB")))
+        EXPECT_TRUE(console.WaitForLine(Literal("Orvane - TEST:  Fatal Error:  Unable to create output DB" + cause)))
             << path << "\n" << ConsoleLog();
         EXPECT_TRUE(Serves(console));
     }
     std::filesystem::path parent = std::filesystem::path(dataDir_).parent_path();
     EXPECT_FALSE(std::filesystem::exists(parent / "OUT.NSF") || std::filesystem::exists(parent / "out.nsf"));
+    EXPECT_FALSE(std::filesystem::exists(outside + "/evil.nsf") || std::filesystem::exists(outside + "/EVIL.NSF"));
     EXPECT_EQ("just text\n", testenv::ReadFile(DataPath("notadb.nsf")));
+
+    // A configuration database through the link is refused as well.
+    console.Command("load zelrep OTHER -f lo/zelrpcfg.nsf");
+    EXPECT_TRUE(console.WaitForLine(Literal("Orvane - OTHER:  configuration instance not found: "
+                                            "file=lo/zelrpcfg.nsf, instance=OTHER" + refused)))
+        << ConsoleLog();
 
     console.Command("tell TEST outputdb out.nsf");
     console.Command("tell TEST replicate");
     EXPECT_TRUE(WaitForPublished(during.unid, "ADD", "while the paths were bad"));
     EXPECT_EQ(0, console.Quit());
+    std::filesystem::remove_all(outside);
 }
 
 // A second local user, let into the data directory by a careless

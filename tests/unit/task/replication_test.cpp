@@ -182,15 +182,25 @@ TEST_F(ReplicationTest, FilterWithoutClassesSuspendsBeforeListing) {
     EXPECT_EQ(0, TimeDateCompare(&dayAgo_, &stored));
 }
 
-TEST_F(ReplicationTest, UncreatableOutputIsReportedAndTheNextPassRecovers) {
-    char badPath[] = "../outside.nsf";  // outside the data directory
-    config_->SetOutputDB(badPath);
+TEST_F(ReplicationTest, UncreatableOutputIsReportedWithItsCauseAndTheNextPassRecovers) {
+    testenv::WriteFile(DataPath("notes.txt"), "just text\n");
     PutPerson("Doe");
-    EXPECT_NE(NOERROR, Run(1));
-    EXPECT_TRUE(Logged("Orvane - TEST:  Fatal Error:  Unable to create output DB")) << log_.Joined();
-    TIMEDATE stored = StoredTime();
-    EXPECT_EQ(0, TimeDateCompare(&dayAgo_, &stored));
-    EXPECT_EQ(STATE_RUNNING, config_->GetState());
+    const std::pair<const char*, const char*> cases[] = {
+        {"../outside.nsf", "Path must be relative to the data directory and must not lead outside it"},
+        {"notes.txt", "File is not a database"},
+    };
+    for (const auto& [path, cause] : cases) {
+        std::string name = path;
+        config_->SetOutputDB(name.data());
+        log_.Clear();
+        EXPECT_NE(NOERROR, Run(1));
+        EXPECT_TRUE(Logged(std::string("Orvane - TEST:  Fatal Error:  Unable to create output DB: ") + cause))
+            << log_.Joined();
+        TIMEDATE stored = StoredTime();
+        EXPECT_EQ(0, TimeDateCompare(&dayAgo_, &stored));
+        EXPECT_EQ(STATE_RUNNING, config_->GetState());
+    }
+    EXPECT_EQ("just text\n", testenv::ReadFile(DataPath("notes.txt")));
 
     char goodPath[] = "out.nsf";
     config_->SetOutputDB(goodPath);
