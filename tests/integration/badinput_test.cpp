@@ -141,6 +141,10 @@ TEST_F(BadInputTest, HugeFilterAndThousandCharacterAttributeNamesStillPublish) {
     Person person = AddPerson("Huge", "under a huge filter");
     console.Command("tell TEST replicate");
     EXPECT_TRUE(WaitForPublished(person.unid, "ADD", "under a huge filter"));
+    EXPECT_TRUE(proctest::Matches(ConsoleLog(), Literal("Orvane - TEST: Publication Filter attribute \"" +
+                                                        std::string(64, 'A') + "...\" of class Person has 1000 "
+                                                        "characters, more than 127: left out")))
+        << ConsoleLog();
 
     console.Command("tell TEST showfilter");
     EXPECT_TRUE(console.WaitForLine("^.{19}  Publisher Filter: <publisher-filter>")) << ConsoleLog();
