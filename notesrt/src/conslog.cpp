@@ -32,7 +32,9 @@
 #include "addin.h"
 #include "env.h"
 #include "nrt_server.h"
+#include "osfiles.h"
 #include "osmisc.h"
+#include "status.h"
 
 namespace nrt {
 namespace {
@@ -173,12 +175,29 @@ struct ConsoleLogFile {
     int fd = -1;
     std::string path;
     std::time_t openedAt = 0;
+    std::string failure;  // why the log could not be written
     bool reported = false;
 };
 
+// Opens DATA/console.log for appending, created with the runtime's file mode;
+// a log linked to a file outside the data directory is refused. -1 with
+// the reason on failure.
+int OpenConsoleLog(const std::string& dataDir, std::string* reason) {
+    std::string real;
+    STATUS status = RealPathInside(dataDir, dataDir + "/console.log", &real);
+    if (status != NOERROR) {
+        *reason = ErrorTextFor(status);
+        return -1;
+    }
+    int fd = OpenCreating(real, O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) *reason = std::strerror(errno);
+    return fd;
+}
+
 void AppendToConsoleLog(const std::string& block) {
     static ConsoleLogFile log;
-    std::string path = DataDirectory() + "/console.log";
+    std::string dataDir = DataDirectory();
+    std::string path = dataDir + "/console.log";
     std::time_t now = std::time(nullptr);
     std::lock_guard<std::mutex> lock(log.mutex);
     if (log.fd >= 0 && (path != log.path || now != log.openedAt)) {
@@ -186,14 +205,15 @@ void AppendToConsoleLog(const std::string& block) {
         log.fd = -1;
     }
     if (log.fd < 0) {
-        log.fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        log.fd = OpenConsoleLog(dataDir, &log.failure);
         log.path = path;
         log.openedAt = now;
     }
     bool written = log.fd >= 0 && WriteAll(log.fd, block);
+    if (log.fd >= 0 && !written) log.failure = std::strerror(errno);
     if (!written && !log.reported) {
         log.reported = true;
-        std::fprintf(stderr, "notesrt: cannot append to %s: %s\n", path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "notesrt: cannot append to %s: %s\n", path.c_str(), log.failure.c_str());
     }
 }
 

@@ -3,14 +3,13 @@
 #include "statusline.h"
 
 #include <dirent.h>
-#include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,6 +21,7 @@
 #include "handles.h"
 #include "localsock.h"
 #include "nrt_server.h"
+#include "osfiles.h"
 
 namespace nrt {
 namespace {
@@ -31,7 +31,8 @@ constexpr size_t kMaxTaskName = 79;
 struct StatusLine {
     std::string name;
     std::string text;
-    std::string file;  // where other processes read it
+    std::string dataDir;  // where other processes read it: DATA/.notesrt/status/file
+    std::string file;
 };
 
 HandleTable<StatusLine>& Lines() {
@@ -39,7 +40,11 @@ HandleTable<StatusLine>& Lines() {
     return lines;
 }
 
-std::string StatusDirectory() { return DataDirectory() + "/.status"; }
+// The status directory of dataDir, or -1.
+int StatusDirectory(const std::string& dataDir, bool create) {
+    int fd = -1;
+    return OpenPrivateDirectory(dataDir, "status", create, &fd) == NOERROR ? fd : -1;
+}
 
 // Status texts are shown on one console line.
 std::string OneLine(const std::string& text, size_t limit) {
@@ -51,15 +56,20 @@ std::string OneLine(const std::string& text, size_t limit) {
 
 // Replaces the file in one step so that readers never see half a text.
 void Publish(const StatusLine& line) {
-    mkdir(StatusDirectory().c_str(), 0755);
-    size_t slash = line.file.rfind('/');
-    std::string temp = line.file.substr(0, slash + 1) + "." + line.file.substr(slash + 1) + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << line.name << '\n' << line.text;
-        if (!out) return;
+    int dir = StatusDirectory(line.dataDir, true);
+    if (dir < 0) return;
+    std::string temp = "." + line.file + ".tmp";
+    std::string content = line.name + '\n' + line.text;
+    int fd = CreateInDirectory(dir, temp);
+    bool written = fd >= 0 && write(fd, content.data(), content.size()) == ssize_t(content.size());
+    if (fd >= 0) close(fd);
+    if (written) {
+        GiveToServerUser(line.dataDir, dir, temp);
+        renameat(dir, temp.c_str(), dir, line.file.c_str());
+    } else if (fd >= 0) {
+        unlinkat(dir, temp.c_str(), 0);
     }
-    std::rename(temp.c_str(), line.file.c_str());
+    close(dir);
 }
 
 struct ListedLine {
@@ -74,10 +84,13 @@ std::string TokenOfFile(const std::string& file) {
     return name.substr(0, name.find('.'));
 }
 
-bool ReadLine(const std::string& path, const std::string& token, ListedLine* line) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+bool ReadLine(int dir, const std::string& file, const std::string& token, ListedLine* line) {
+    int fd = openat(dir, file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::string content;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof(buffer))) > 0;) content.append(buffer, size_t(n));
+    close(fd);
     size_t newline = content.find('\n');
     line->name = content.substr(0, newline);
     line->text = newline == std::string::npos ? "" : content.substr(newline + 1);
@@ -88,9 +101,12 @@ bool ReadLine(const std::string& path, const std::string& token, ListedLine* lin
 // Lines of live processes; files of ended processes are removed.
 std::vector<ListedLine> LiveLines() {
     std::vector<ListedLine> lines;
-    std::string dir = StatusDirectory();
-    DIR* handle = opendir(dir.c_str());
-    if (handle == nullptr) return lines;
+    int dir = StatusDirectory(DataDirectory(), false);
+    DIR* handle = dir >= 0 ? fdopendir(dir) : nullptr;
+    if (handle == nullptr) {
+        if (dir >= 0) close(dir);
+        return lines;
+    }
     std::map<std::string, bool> alive;
     while (struct dirent* entry = readdir(handle)) {
         std::string file = entry->d_name;
@@ -98,13 +114,12 @@ std::vector<ListedLine> LiveLines() {
         std::string token = TokenOfFile(file);
         auto known = alive.find(token);
         if (known == alive.end()) known = alive.emplace(token, TokenAlive(token)).first;
-        std::string path = dir + "/" + file;
         if (!known->second) {
-            unlink(path.c_str());
+            unlinkat(dir, file.c_str(), 0);
             continue;
         }
         ListedLine line;
-        if (file[0] != '.' && ReadLine(path, token, &line)) lines.push_back(line);
+        if (file[0] != '.' && ReadLine(dir, file, token, &line)) lines.push_back(line);
     }
     closedir(handle);
     std::sort(lines.begin(), lines.end(), [](const ListedLine& a, const ListedLine& b) {
@@ -130,14 +145,18 @@ HANDLE LNPUBLIC AddInCreateStatusLine(const char* taskName) {
     line->name = nrt::OneLine(taskName ? taskName : "", nrt::kMaxTaskName);
     nrt::StatusLine* created = line.get();
     HANDLE handle = nrt::Lines().Add(std::move(line));
-    created->file = nrt::StatusDirectory() + "/" + nrt::ProcessToken() + "." + std::to_string(handle);
+    created->dataDir = nrt::DataDirectory();
+    created->file = nrt::ProcessToken() + "." + std::to_string(handle);
     nrt::Publish(*created);
     return handle;
 }
 
 void LNPUBLIC AddInDeleteStatusLine(HANDLE hStatusLine) {
     std::unique_ptr<nrt::StatusLine> line = nrt::Lines().Remove(hStatusLine);
-    if (line) unlink(line->file.c_str());
+    int dir = line ? nrt::StatusDirectory(line->dataDir, false) : -1;
+    if (dir < 0) return;
+    unlinkat(dir, line->file.c_str(), 0);
+    close(dir);
 }
 
 void LNPUBLIC AddInSetStatusLine(HANDLE hStatusLine, const char* format, ...) {

@@ -6,6 +6,8 @@
 // Owned by the nsfdb tool. Each test runs nsfdb on its own data directory.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -276,6 +278,55 @@ TEST_F(NsfdbTest, DumpSkipLeavesOutTheFirstLiveDocuments) {
     EXPECT_TRUE(table.size() == 3 || table[3].empty()) << "one row only";
 }
 
+// An auditor of the owner's group, with GroupReadable=1: nsfdb's reading
+// commands work on a database the auditor may not write, also while the
+// owner holds it open with a change still in its log; writing is refused.
+TEST_F(NsfdbTest, AuditorReadsADatabaseItMayNotWrite) {
+    SKIP_UNLESS_ROOT();
+    testenv::WriteFile(DataPath("notes.ini"), "GroupReadable=1\n");
+    std::filesystem::permissions(dataDir_, std::filesystem::perms::group_read | std::filesystem::perms::group_exec,
+                                 std::filesystem::perm_options::add);
+    Nsfdb({"create", "people.nsf", "--title", "People"});
+    std::string jane = Put("people.nsf", R"({"items": {"ShortName": "jdoe"}})");
+    ASSERT_EQ(NOERROR, NRTSetDataDirectory(dataDir_.c_str()));
+    DBHANDLE held = NULLHANDLE;
+    ASSERT_EQ(NOERROR, NSFDbOpen("people.nsf", &held));
+    NOTEHANDLE note = NULLHANDLE;
+    ASSERT_EQ(NOERROR, NSFNoteCreate(held, &note));
+    ASSERT_EQ(NOERROR, NSFItemSetText(note, "ShortName", "bob", MAXWORD));
+    ASSERT_EQ(NOERROR, NSFNoteUpdate(note, 0));
+    NSFNoteClose(note);
+
+    proctest::StartOptions auditor = DataDirOptions();
+    auditor.otherUser = true;
+    struct stat info;
+    ASSERT_EQ(0, stat(dataDir_.c_str(), &info));
+    auditor.otherUserGroup = info.st_gid;
+    auto asAuditor = [&](const std::vector<std::string>& args, const std::string& input = "") {
+        std::vector<std::string> argv = {proctest::BinPath("nsfdb"), "--data", dataDir_};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return proctest::Run(argv, input, auditor);
+    };
+    auto reads = [&] {
+        proctest::RunResult info = asAuditor({"info", "people.nsf"});
+        EXPECT_EQ(0, info.exitCode) << info.err;
+        EXPECT_TRUE(proctest::Matches(info.out, "People")) << info.out;
+        proctest::RunResult dump = asAuditor({"dump", "people.nsf"});
+        EXPECT_EQ(0, dump.exitCode) << dump.err;
+        EXPECT_EQ(2u, proctest::Lines(Trimmed(dump.out)).size()) << dump.out;
+        EXPECT_EQ(0, asAuditor({"get", "people.nsf", jane}).exitCode);
+        EXPECT_EQ(jane + "\n", asAuditor({"find", "people.nsf", "ShortName=jdoe"}).out);
+        proctest::RunResult modified = asAuditor({"modified", "people.nsf"});
+        EXPECT_TRUE(proctest::Matches(modified.out, "Notes: 2\n")) << modified.out << modified.err;
+        proctest::RunResult put = asAuditor({"put", "people.nsf"}, R"({"items": {"ShortName": "eve"}})");
+        EXPECT_EQ(1, put.exitCode);
+        EXPECT_TRUE(proctest::Matches(put.err, "You are not authorized to perform that operation")) << put.err;
+    };
+    reads();
+    NSFDbClose(held);  // the log is folded into the file and emptied
+    reads();
+}
+
 TEST_F(NsfdbTest, ModifiedSinceListsOnlyLaterChanges) {
     Nsfdb({"create", "docs.nsf"});
     std::string before = Put("docs.nsf", R"({"items": {"Name": "before"}})");
@@ -459,6 +510,9 @@ TEST_F(NsfdbTest, DataDirectoryComesFromOptionOrEnvironment) {
 
 TEST_F(NsfdbTest, BadInputFailsWithMessage) {
     Nsfdb({"create", "docs.nsf"});
+    std::string outside = testenv::MakeTempDir("outside");
+    std::filesystem::create_directory_symlink(outside, DataPath("lo"));
+    testenv::WriteFile(DataPath("notes.txt"), "just text\n");
     struct Case {
         std::vector<std::string> args;
         std::string input;
@@ -479,6 +533,9 @@ TEST_F(NsfdbTest, BadInputFailsWithMessage) {
         {{"get", "docs.nsf", "12345"}, "", 1, "\"12345\" is not a UNID"},
         {{"delete", "docs.nsf", "0123456789ABCDEF0123456789ABCDEF"}, "", 1, "cannot find document"},
         {{"info", "../outside.nsf"}, "", 1, "cannot open database"},
+        {{"create", "lo/evil.nsf"}, "", 1, "Path must be relative to the data directory and must not lead outside it"},
+        {{"put", "lo/evil.nsf"}, "{}", 1, "must not lead outside it"},
+        {{"create", "notes.txt"}, "", 1, "cannot create database \"notes.txt\": File is not a database"},
         {{}, "", 2, "no command given"},
         {{"frobnicate"}, "", 2, "unknown command \"frobnicate\""},
         {{"get", "docs.nsf"}, "", 2, "get: missing arguments"},
@@ -495,6 +552,12 @@ TEST_F(NsfdbTest, BadInputFailsWithMessage) {
         {{"sample", "s.nsf", "--people", "1"}, "", 2, "sample needs --people N and --groups M"},
         {{"instance", "cfg.nsf", "X", "--schedule", "5"}, "", 2, "--schedule needs 2 values"},
         {{"instance", "cfg.nsf", "X", "--schedule", "5", "weeks"}, "", 2, "--schedule units"},
+        {{"instance", "cfg.nsf", "X", "--schedule", "49711", "days"}, "", 2,
+         "--schedule 49711 DAYS is longer than the task's longest interval \\(4294967295 seconds\\)"},
+        {{"instance", "cfg.nsf", "X", "--schedule", "4294967295", "MINUTES"}, "", 2, "longest interval"},
+        {{"instance", "cfg.nsf", "A\"B"}, "", 2, "cannot load an instance name containing a double quote"},
+        {{"instance", "cfg.nsf", std::string(55, 'N')}, "", 2,
+         "cannot load an instance name longer than 54 characters \\(55 given\\)"},
         {{"instance", "cfg.nsf", "X", "--directory", "maybe"}, "", 2, "--directory must be on or off"},
         {{"instance", "cfg.nsf", "X", "--set", "Y_number=abc"}, "", 2, "--set Y_number must be a number"},
         {{"instance", "cfg.nsf", "X", "--last-event", "yesterday-ish"}, "", 1, "is not a time"},
@@ -508,6 +571,9 @@ TEST_F(NsfdbTest, BadInputFailsWithMessage) {
     }
     EXPECT_TRUE(Dump("docs.nsf").empty());
     EXPECT_FALSE(std::filesystem::exists(DataPath("cfg.nsf"))) << "a refused instance creates nothing";
+    EXPECT_TRUE(std::filesystem::is_empty(outside));
+    EXPECT_EQ("just text\n", testenv::ReadFile(DataPath("notes.txt")));
+    std::filesystem::remove_all(outside);
 
     proctest::RunResult help = RunNsfdb({"--help"});
     EXPECT_EQ(0, help.exitCode);

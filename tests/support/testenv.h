@@ -1,6 +1,7 @@
 // testenv.h - fixtures shared by the test binaries: a fresh data directory
 // per test, made under the system's temporary directory and removed after
-// the test, with the runtime pointed at it.
+// the test, with the runtime pointed at it; and a second local user for
+// the tests of who may do what.
 #ifndef ZELREP_TESTS_TESTENV_H
 #define ZELREP_TESTS_TESTENV_H
 
@@ -12,6 +13,13 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#ifndef _WIN32
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#endif
 #include <string>
 
 #include "nrt_env.h"
@@ -49,6 +57,30 @@ inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+#ifndef _WIN32
+// A user and group that no account has: tests running as root act as a
+// second local user with them.
+constexpr uid_t kOtherUser = 12345;
+constexpr gid_t kOtherGroup = 12345;
+
+// Runs body in a forked child as kOtherUser (its group gid) and returns
+// body's result, or 100 when the child could not become that user.
+inline int AsOtherUser(const std::function<int()>& body, gid_t gid = kOtherGroup) {
+    pid_t child = fork();
+    if (child == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(kOtherUser) != 0) _exit(100);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+#define SKIP_UNLESS_ROOT()                                                              \
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as a second local user (uid " \
+                                     << testenv::kOtherUser << ")"
+#endif
 
 }  // namespace testenv
 
