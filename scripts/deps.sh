@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make clang libclang-rt-14-dev libsqlite3-dev nlohmann-json3-dev
-          libreadline-dev libgtest-dev libbenchmark-dev "$@")
+          libreadline-dev libexpat1-dev libgtest-dev libbenchmark-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
