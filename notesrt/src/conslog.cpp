@@ -246,13 +246,14 @@ void WriteGatheredLog() { Stdout().WriteGathered(); }
 
 void LogText(const std::string& text, bool gather) {
     Sink& sink = LogSink();
+    std::string block = StampedLines(text, LocalTimeStamp());
     {
         std::lock_guard<std::mutex> lock(sink.mutex);
-        if (sink.callback != nullptr) sink.callback(sink.context, text.c_str());
+        bool instead = sink.callback != nullptr && (sink.flags & NRT_LOGSINK_INSTEAD_OF_STDOUT);
+        if (sink.callback != nullptr) sink.callback(sink.context, instead ? block.c_str() : text.c_str());
         if (sink.callback != nullptr && (sink.flags & NRT_LOGSINK_ONLY)) return;
+        if (!instead) Stdout().Write(block, gather);
     }
-    std::string block = StampedLines(text, LocalTimeStamp());
-    Stdout().Write(block, gather);
     AppendToConsoleLog(block);
 }
 
