@@ -33,6 +33,8 @@
 #include "env.h"
 #include "nrt_server.h"
 #include "osmisc.h"
+#include "timecalc.h"
+#include "timeutil.h"
 
 namespace nrt {
 namespace {
@@ -220,12 +222,13 @@ std::string FormatBounded(const char* format, va_list args) {
     return std::string(buffer, size_t(n) < sizeof(buffer) ? size_t(n) : kMaxFormattedText);
 }
 
+// The server's local time (notes.ini's zone, as Notes times show it).
 std::string LocalTimeStamp() {
-    std::time_t now = std::time(nullptr);
-    std::tm local;
-    localtime_r(&now, &local);
+    int64_t gm = CurrentTicks();
+    WallClock clock = WallClockOf(gm - WallOffsetTicks(ServerZone(), gm));
     char text[32];
-    std::strftime(text, sizeof(text), "%Y/%m/%d %H:%M:%S", &local);
+    std::snprintf(text, sizeof(text), "%04d/%02d/%02d %02d:%02d:%02d", clock.year, clock.month, clock.day,
+                  clock.hour, clock.minute, clock.second);
     return text;
 }
 

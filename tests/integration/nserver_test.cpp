@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -74,9 +75,9 @@ TEST_F(NServerTest, TellReachesTheUpperCasedQueueOfTheTask) {
     EXPECT_EQ(0, once.exitCode) << once.err;
     EXPECT_TRUE(console.WaitForLine("serve: received 11 bytes: show config$"));
     console.Command("tell serve " + std::string(300, 'L'));
-    EXPECT_TRUE(console.WaitForLine("Command too long for serve \\(300 bytes; a task reads at most 255\\); not sent\\."));
-    console.Command("tell serve " + std::string(255, 'L'));
-    EXPECT_TRUE(console.WaitForLine("serve: received 255 bytes: L+$"));
+    EXPECT_TRUE(console.WaitForLine("Command too long for serve \\(300 bytes; a task reads at most 256\\); not sent\\."));
+    console.Command("tell serve " + std::string(256, 'L'));
+    EXPECT_TRUE(console.WaitForLine("serve: received 256 bytes: L+$"));
     EXPECT_EQ(0, console.Quit());
 }
 
@@ -247,9 +248,9 @@ TEST_F(NServiceTest, LoadsServerTasksAndAnswersTellShowAndQuitFromAnotherShell) 
     proctest::RunResult nobody = OneShot({"tell", "nobody", "hello"});
     EXPECT_EQ(1, nobody.exitCode);
     EXPECT_EQ("nserver: Task nobody is not running (no message queue MQ$NOBODY).\n", nobody.err);
-    proctest::RunResult tooLong = OneShot({"tell", "svc", std::string(256, 'x')});
+    proctest::RunResult tooLong = OneShot({"tell", "svc", std::string(257, 'x')});
     EXPECT_EQ(1, tooLong.exitCode);
-    EXPECT_TRUE(proctest::Matches(tooLong.err, "Command too long for svc \\(256 bytes; a task reads at most 255\\)"))
+    EXPECT_TRUE(proctest::Matches(tooLong.err, "Command too long for svc \\(257 bytes; a task reads at most 256\\)"))
         << tooLong.err;
     EXPECT_EQ(2, OneShot({"frobnicate"}).exitCode);
 
@@ -416,6 +417,36 @@ TEST_F(NServerTest, VersionAndUsageErrors) {
     EXPECT_EQ(2, bad.exitCode);
     EXPECT_EQ(4u, proctest::Lines(bad.err).size()) << "a short usage, not the whole help: " << bad.err;
     EXPECT_TRUE(proctest::Matches(bad.err, "^nserver: unknown option --colour\nusage: nserver")) << bad.err;
+}
+
+TEST_F(NServerTest, OneClockAndTheSettingsThatBreakAPassAreNamedAtStart) {
+    // Ten hours east of GMT: console stamps and Notes times both follow it.
+    testenv::WriteFile(DataPath("notes.ini"), "TimeZone=-10\nDateOrder=DMY\nClock=25\n");
+    std::time_t now = std::time(nullptr) + 10 * 3600;
+    std::tm east;
+    gmtime_r(&now, &east);
+    char hour[8], twelve[8];
+    std::strftime(hour, sizeof(hour), "%H:%M", &east);
+    std::strftime(twelve, sizeof(twelve), "%I", &east);  // Notes times keep the 12-hour clock
+
+    Console& console = StartServer();
+    std::string started;
+    for (const std::string& line : console.OutputLines())
+        if (proctest::Matches(line, "Server console started")) started = line;
+    EXPECT_EQ(hour, started.substr(11, 5)) << started;
+    EXPECT_TRUE(console.WaitForLine("Warning: notes.ini: DateOrder=DMY writes time texts that do not sort"));
+    EXPECT_TRUE(console.WaitForLine("Warning: notes.ini: Clock=25 is neither 12 nor 24"));
+    EXPECT_EQ(0, console.Quit());
+
+    proctest::StartOptions options = DataDirOptions();
+    proctest::RunResult task = proctest::Run({proctest::BinPath("zelrep")}, "", options);
+    EXPECT_TRUE(proctest::Matches(task.out, "Warning: notes.ini: DateOrder=DMY")) << task.out;
+    proctest::RunResult tool = RunNsfdb({"create", "x.nsf"});
+    EXPECT_EQ(0, tool.exitCode) << tool.err;
+    EXPECT_TRUE(proctest::Matches(tool.err, "nsfdb: warning: notes.ini: DateOrder=DMY")) << tool.err;
+    EXPECT_TRUE(proctest::Matches(Nsfdb({"info", "x.nsf"}), "Last modified: \\d\\d/\\d\\d/\\d{4} " +
+                                                              std::string(twelve) + ":"))
+        << "Notes times in the same zone";
 }
 
 }  // namespace

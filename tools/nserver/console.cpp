@@ -243,6 +243,8 @@ public:
         bool listening = control_.Listen(settings_.dataDir, &error);
         Say("Server console started on " + settings_.dataDir + " (programs from " + settings_.binDir + ").");
         if (!listening) Say("Commands from other shells are not taken: " + error + ".");
+        NRTCheckSettings([](void* self, const char* text) { static_cast<Console*>(self)->Say(std::string("Warning: ") + text); },
+                         this);
         LoadServerTasks();
         while (!quitRequested_ && !InputEnded()) WaitAndHandle(true);
         StopAllTasks();

@@ -8,9 +8,9 @@
 
 namespace nserver {
 
-// The longest command text a task reads: its buffer holds 256 bytes with
-// the closing NUL.
-constexpr size_t kMaxTellText = 255;
+// The longest command text a task reads whole (zelrep's queue reads take
+// 256 bytes, to which it adds the closing NUL).
+constexpr size_t kMaxTellText = 256;
 
 // "MQ$" followed by the task name in upper case.
 std::string TaskQueueName(const std::string& task);

@@ -87,6 +87,7 @@ void SetUpRuntime(const CommandLine& line) {
         Check(NRTSetDataDirectory(dir.c_str()), "cannot use data directory " + Quoted(dir));
     }
     if (line.Has("--as")) NRTSetUserName(CanonicalName(line.Value("--as")).c_str());
+    NRTCheckSettings([](void*, const char* text) { ReportError(std::string("warning: ") + text); }, nullptr);
 }
 
 int Run(int argc, char** argv, const CommandSpec** command) {

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "idtable.h"
+#include "intl.h"
 #include "misc.h"
 #include "names.h"
 #include "nrt_env.h"
@@ -380,8 +381,11 @@ bool ParseIsoTime(const std::string& text, TIMEDATE* result) {
     if (TakeIsoZone(text, &at, &zone)) {
         time.zone = zone;
         time.dst = 0;
-    } else {
-        OSCurrentTimeZone(&time.zone, &time.dst);
+    } else {  // the server's zone, with its daylight rule
+        INTLFORMAT intl;
+        OSGetIntlSettings(&intl, sizeof(intl));
+        time.zone = intl.TimeZone;
+        time.dst = (intl.Flags & DAYLIGHT_SAVINGS) ? 1 : 0;
     }
     if (at != text.size() || time.month < 1 || time.month > 12 || time.day < 1 || time.day > 31 ||
         time.hour > 23 || time.minute > 59 || time.second > 59)
