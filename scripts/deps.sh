@@ -16,7 +16,7 @@ if [ "${1:-}" = "--windows" ]; then
 fi
 
 packages=(cmake g++ make clang libclang-rt-14-dev libsqlite3-dev nlohmann-json3-dev
-          libreadline-dev libgtest-dev libbenchmark-dev "$@")
+          libreadline-dev libexpat1-dev libgtest-dev libbenchmark-dev "$@")
 if $windows; then
   packages+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386
              dpkg-dev tcl googletest)

@@ -33,6 +33,12 @@ typedef void(LNCALLBACK* NRTLOGSINK)(void* context, const char* text);
  * log file (quiet unit tests). */
 #define NRT_LOGSINK_ONLY 0x0001
 
+/* The sink takes the place of standard output: it receives each message
+ * as the stamped lines standard output would have got, and standard output
+ * gets nothing; the log file is written as usual (a console that writes
+ * its output itself). */
+#define NRT_LOGSINK_INSTEAD_OF_STDOUT 0x0002
+
 /* Installs the sink for the whole process (null removes it). */
 void LNPUBLIC NRTSetLogSink(NRTLOGSINK sink, void* context, DWORD flags);
 

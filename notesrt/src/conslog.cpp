@@ -35,6 +35,8 @@
 #include "osfiles.h"
 #include "osmisc.h"
 #include "status.h"
+#include "timecalc.h"
+#include "timeutil.h"
 
 namespace nrt {
 namespace {
@@ -240,12 +242,13 @@ std::string FormatBounded(const char* format, va_list args) {
     return std::string(buffer, size_t(n) < sizeof(buffer) ? size_t(n) : kMaxFormattedText);
 }
 
+// The server's local time (notes.ini's zone, as Notes times show it).
 std::string LocalTimeStamp() {
-    std::time_t now = std::time(nullptr);
-    std::tm local;
-    localtime_r(&now, &local);
+    int64_t gm = CurrentTicks();
+    WallClock clock = WallClockOf(gm - WallOffsetTicks(ServerZone(), gm));
     char text[32];
-    std::strftime(text, sizeof(text), "%Y/%m/%d %H:%M:%S", &local);
+    std::snprintf(text, sizeof(text), "%04d/%02d/%02d %02d:%02d:%02d", clock.year, clock.month, clock.day,
+                  clock.hour, clock.minute, clock.second);
     return text;
 }
 
@@ -266,13 +269,14 @@ void WriteGatheredLog() { Stdout().WriteGathered(); }
 
 void LogText(const std::string& text, bool gather) {
     Sink& sink = LogSink();
+    std::string block = StampedLines(text, LocalTimeStamp());
     {
         std::lock_guard<std::mutex> lock(sink.mutex);
-        if (sink.callback != nullptr) sink.callback(sink.context, text.c_str());
+        bool instead = sink.callback != nullptr && (sink.flags & NRT_LOGSINK_INSTEAD_OF_STDOUT);
+        if (sink.callback != nullptr) sink.callback(sink.context, instead ? block.c_str() : text.c_str());
         if (sink.callback != nullptr && (sink.flags & NRT_LOGSINK_ONLY)) return;
+        if (!instead) Stdout().Write(block, gather);
     }
-    std::string block = StampedLines(text, LocalTimeStamp());
-    Stdout().Write(block, gather);
     AppendToConsoleLog(block);
 }
 

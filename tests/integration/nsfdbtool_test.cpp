@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <thread>
@@ -232,9 +234,49 @@ TEST_F(NsfdbTest, DeleteLeavesStubThatDumpSkips) {
     EXPECT_TRUE(proctest::Matches(modified, "no +" + stays)) << modified;
 
     proctest::RunResult twice = RunNsfdb({"delete", "docs.nsf", gone, stays});
-    EXPECT_EQ(1, twice.exitCode);
-    EXPECT_TRUE(proctest::Matches(twice.err, gone + " .*already deleted")) << twice.err;
+    EXPECT_EQ(0, twice.exitCode) << "a repeated deletion is done already: " << twice.err;
+    EXPECT_TRUE(proctest::Matches(twice.err, gone + " .*was already deleted")) << twice.err;
     EXPECT_TRUE(Dump("docs.nsf").empty()) << "the other UNID is still deleted";
+    EXPECT_EQ(0, RunNsfdb({"delete", "docs.nsf", gone, stays}).exitCode) << "safe to repeat again";
+}
+
+TEST_F(NsfdbTest, DumpAfterKeepsTheReadersPlaceAcrossDeletions) {
+    Nsfdb({"create", "out.nsf"});
+    std::vector<std::string> first = {Put("out.nsf", R"({"items": {"N": 1}})"),
+                                      Put("out.nsf", R"({"items": {"N": 2}})")};
+    std::vector<Json> read = Dump("out.nsf", {"--after", "0"});
+    ASSERT_EQ(2u, read.size());
+    unsigned long place = read.back().at("noteid").get<unsigned long>();
+
+    Nsfdb({"delete", "out.nsf", first[0], first[1]});  // the reader removes what it processed
+    std::string later = Put("out.nsf", R"({"items": {"N": 3}})");
+    std::vector<Json> next = Dump("out.nsf", {"--after", std::to_string(place)});
+    ASSERT_EQ(1u, next.size());
+    EXPECT_EQ(later, next[0].at("unid"));
+    EXPECT_GT(next[0].at("noteid").get<unsigned long>(), place);
+    EXPECT_TRUE(Dump("out.nsf", {"--after", next[0].at("noteid").dump()}).empty());
+}
+
+TEST_F(NsfdbTest, PurgeRemovesOnlyStubsOlderThanAsked) {
+    Nsfdb({"create", "out.nsf"});
+    std::string gone = Put("out.nsf", R"({"items": {"N": 1}})");
+    std::string stays = Put("out.nsf", R"({"items": {"N": 2}})");
+    Nsfdb({"delete", "out.nsf", gone});
+
+    EXPECT_EQ("purged 0 deletion stubs from database \"out.nsf\"\n",
+              Nsfdb({"purge", "out.nsf", "--stubs-older-than", "1"}))
+        << "a stub of today is kept";
+    EXPECT_TRUE(proctest::Matches(Nsfdb({"info", "out.nsf"}), "Deletion stubs: 1\n"));
+    EXPECT_EQ("purged 1 deletion stub from database \"out.nsf\"\n",
+              Nsfdb({"purge", "out.nsf", "--stubs-older-than", "0"}));
+    std::string info = Nsfdb({"info", "out.nsf"});
+    EXPECT_TRUE(proctest::Matches(info, "Documents: 1\nDeletion stubs: 0\n")) << info;
+    EXPECT_FALSE(proctest::Matches(Nsfdb({"modified", "out.nsf"}), gone)) << "no trace of the stub is left";
+
+    proctest::RunResult missing = RunNsfdb({"purge", "out.nsf"});
+    EXPECT_EQ(2, missing.exitCode);
+    EXPECT_TRUE(proctest::Matches(missing.err, "purge needs --stubs-older-than DAYS")) << missing.err;
+    (void)stays;
 }
 
 TEST_F(NsfdbTest, FindListsLiveDocumentsHoldingEveryValue) {
@@ -340,6 +382,62 @@ TEST_F(NsfdbTest, ModifiedSinceListsOnlyLaterChanges) {
     EXPECT_FALSE(proctest::Matches(listing, before)) << listing;
 }
 
+TEST_F(NsfdbTest, ModifiedAsJsonGivesNotesAndTheUntilTime) {
+    Nsfdb({"create", "docs.nsf"});
+    std::string gone = Put("docs.nsf", R"({"items": {"Name": "gone"}})");
+    std::string stays = Put("docs.nsf", R"({"items": {"Name": "stays"}})");
+    Nsfdb({"delete", "docs.nsf", gone});
+
+    Json listing = Json::parse(Nsfdb({"modified", "docs.nsf", "--format", "json"}));
+    EXPECT_TRUE(listing.at("since").is_null()) << "the wildcard";
+    ASSERT_EQ(2u, listing.at("notes").size()) << listing;
+    EXPECT_EQ(gone, listing["notes"][0].at("unid")) << "note ID order";
+    EXPECT_EQ(true, listing["notes"][0].at("deleted"));
+    EXPECT_EQ(stays, listing["notes"][1].at("unid"));
+    EXPECT_EQ(false, listing["notes"][1].at("deleted"));
+    EXPECT_LT(listing["notes"][0].at("noteid").get<long>(), listing["notes"][1].at("noteid").get<long>());
+
+    std::string until = listing.at("until").get<std::string>();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    std::string later = Put("docs.nsf", R"({"items": {"Name": "later"}})");
+    Json next = Json::parse(Nsfdb({"modified", "docs.nsf", "--format", "json", "--since", until}));
+    EXPECT_EQ(until, next.at("since"));
+    ASSERT_FALSE(next.at("notes").empty());
+    EXPECT_EQ(later, next["notes"].back().at("unid"));
+}
+
+TEST_F(NsfdbTest, IsoTimesAreReadWhereverATimeIs) {
+    Nsfdb({"create", "docs.nsf"});
+    std::string unid = Put("docs.nsf", R"({"items": {"Z": {"time": "2026-12-08T09:41:10Z"},
+        "Offset": {"time": "2026-12-08T11:41:10+02:00"}, "Half": {"time": "2026-12-08T15:11:10.25+05:30"},
+        "Blank": {"time": "2026-12-08 09:41"}, "Range": {"times": ["2019-03-01T09:00:00Z"]}}})");
+    Json items = Get("docs.nsf", unid).at("items");
+    TIMEDATE z = TimeFromText(items["Z"]["time"]);
+    EXPECT_EQ("2026/12/08 09:41:10 AM GMT", items["Z"]["time"]);
+    for (const char* name : {"Offset", "Half"}) {
+        TIMEDATE same = TimeFromText(items[name]["time"]);
+        EXPECT_EQ(0, TimeDateCompare(&z, &same)) << name << ": " << items[name];
+    }
+    EXPECT_EQ("2026/12/08 11:41:10 AM ZE2", items["Offset"]["time"]) << "the time keeps its zone";
+    EXPECT_EQ("2026/12/08 09:41:00 AM GMT", items["Blank"]["time"]) << "no zone: the server's (GMT here)";
+    EXPECT_EQ("2019/03/01 09:00:00 AM GMT", items["Range"]["times"][0]);
+
+    std::string listing = Nsfdb({"modified", "docs.nsf", "--since", "2026-12-08T09:41:10Z"});
+    EXPECT_TRUE(proctest::Matches(listing, "Since: 2026/12/08 09:41:10 AM GMT\n")) << listing;
+    std::string created = Nsfdb({"instance", "cfg.nsf", "ISO", "--last-event", "2026-12-07T20:43:21-05:00"});
+    TIMEDATE lastEvent = TimeFromText(InstanceDocument("cfg.nsf").at("LastEventTimeStamp_TS").at("time"));
+    TIMEDATE expected = TimeFromText("2026/12/08 01:43:21 AM GMT");
+    EXPECT_EQ(0, TimeDateCompare(&expected, &lastEvent));
+    (void)created;
+
+    for (const char* wrong : {"2026-13-01", "2026-02-30T10:00Z", "2026-12-08T25:00Z", "2026-12-08T09:41:10+2",
+                              "2026-12-08T09:41:10Zulu", "2026-12-8"}) {
+        proctest::RunResult result = RunNsfdb({"modified", "docs.nsf", "--since", wrong});
+        EXPECT_EQ(1, result.exitCode) << wrong;
+        EXPECT_TRUE(proctest::Matches(result.err, "is not a time")) << wrong << ": " << result.err;
+    }
+}
+
 TEST_F(NsfdbTest, SampleWritesCountsAndDirectoryShapes) {
     std::string out = Nsfdb({"sample", "names.nsf", "--people", "300", "--groups", "12", "--seed", "5"});
     EXPECT_TRUE(proctest::Matches(out, "300 people, 12 groups")) << out;
@@ -414,8 +512,12 @@ TEST_F(NsfdbTest, CreateFromCopiesViewsOnly) {
     EXPECT_EQ(7u, Dump("names.nsf").size()) << "a refused create leaves the database alone";
 }
 
+const char kOneClassFilter[] =
+    "<publisher-filter><allow-class class-name=\"Person\"><allow-attr attr-name=\"FullName\"/>"
+    "</allow-class></publisher-filter>";
+
 TEST_F(NsfdbTest, InstanceCreatesEveryItemThenChangesOnlyGiven) {
-    testenv::WriteFile(DataPath("filter.xml"), "<filter><class name=\"Person\"/></filter>");
+    testenv::WriteFile(DataPath("filter.xml"), kOneClassFilter);
     std::string out = Nsfdb({"instance", "zelrpcfg.nsf", "LDAP1", "--input", "names.nsf", "--output",
                           "out.nsf", "--filter", DataPath("filter.xml")});
     EXPECT_TRUE(proctest::Matches(out, "created instance \"LDAP1\"")) << out;
@@ -439,7 +541,7 @@ TEST_F(NsfdbTest, InstanceCreatesEveryItemThenChangesOnlyGiven) {
                     {"LoopDetect_number", 0}, {"DirectoryFlag_number", 1}, {"AutoRefresh_number", 1},
                     {"DNFormat_number", 1}, {"CheckAttrs_number", 1}, {"WriteTimeStamps_number", 0},
                     {"ConsoleTraceLevel_number", 1},
-                    {"PublisherFilter_text", "<filter><class name=\"Person\"/></filter>"}}),
+                    {"PublisherFilter_text", kOneClassFilter}}),
               own);
 
     Nsfdb({"instance", "zelrpcfg.nsf", "LDAP1", "--schedule", "5", "minutes", "--trace", "debug",
@@ -462,6 +564,85 @@ TEST_F(NsfdbTest, InstanceCreatesEveryItemThenChangesOnlyGiven) {
     EXPECT_EQ(0, lower.exitCode) << lower.err;
     EXPECT_TRUE(proctest::Matches(lower.err, "upper-cases")) << lower.err;
     EXPECT_EQ(2u, Dump("zelrpcfg.nsf").size());
+}
+
+// A filter of one class with one attribute, class tag and attribute as given.
+std::string FilterWith(const std::string& classTag, const std::string& attrTag = "<allow-attr attr-name=\"FullName\"/>",
+                       const std::string& endTag = "</allow-class>") {
+    return "<publisher-filter>\n" + classTag + "\n" + attrTag + "\n" + endTag + "\n</publisher-filter>\n";
+}
+
+TEST_F(NsfdbTest, FilterCheckNamesEachPlaceTheTaskReadsOtherwise) {
+    struct Case {
+        std::string filter;
+        std::string fault;
+    };
+    const std::vector<Case> cases = {
+        {FilterWith("<allow-class class-name='Person'>"), "line 2: class-name='Person' is in single quotes"},
+        {FilterWith("<allow-class class-name=\"Person\">", "<allow-attr attr-name='FullName'/>"),
+         "line 3: attr-name='FullName' is in single quotes"},
+        {FilterWith("<ALLOW-CLASS class-name=\"Person\">", "<allow-attr attr-name=\"FullName\"/>", "</ALLOW-CLASS>"),
+         "line 2: <ALLOW-CLASS>: the task looks for \"<allow-class\" in lower case only"},
+        {FilterWith("<allow-class Class-Name=\"Person\">"), "line 2: Class-Name: the task looks for \"class-name\""},
+        {FilterWith("<allow-class class-name=\"Person\">", "<allow-attr attr-name=\"FullName\">"),
+         "line 4: not well-formed XML \\(mismatched tag"},
+        {"<publisher-filter>\n<allow-class class-name=\"Person\"/>\n<allow-attr attr-name=\"FullName\"/>\n</publisher-filter>",
+         "line 2: <allow-class .../> has no end tag"},
+        {FilterWith("<allow-class class-name=\"Person\">", "<allow-attr attr-name=\"FullName\"/>", "</allow-class >"),
+         "line 4: </allow-class >: the task looks for the end tag"},
+        {FilterWith("<allow-class class-name=\"" + std::string(128, 'P') + "\">"),
+         "line 2: class-name of 128 characters; the task takes names of at most 127"},
+        {FilterWith("<allow-class class-name=\"Person\">", "<allow-attr attr-name=\"" + std::string(200, 'A') + "\"/>"),
+         "line 3: attr-name of 200 characters"},
+        {FilterWith("<allow-class class-name=\"R&amp;D\">"),
+         "line 2: class-name=\"R&amp;D\": the task decodes no entity and reads \"R&amp;D\", not \"R&D\""},
+        {"<publisher-filter><!-- <allow-class class-name=\"Old\"></allow-class> --></publisher-filter>",
+         "class \"Old\": the task reads it from text that is not an <allow-class> tag"},
+        {"<publisher-filter/>", "the task finds no class in this filter"},
+    };
+    for (const Case& c : cases) {
+        testenv::WriteFile(DataPath("filter.xml"), c.filter);
+        proctest::RunResult result = RunNsfdb({"filter", "check", DataPath("filter.xml")});
+        EXPECT_EQ(1, result.exitCode) << c.filter;
+        EXPECT_TRUE(proctest::Matches(result.out, "filter\\.xml: " + c.fault)) << c.filter << "\n" << result.out;
+        EXPECT_TRUE(proctest::Matches(result.out, "filter\\.xml: the task reads \\d+ class")) << result.out;
+
+        proctest::RunResult refused = RunNsfdb({"instance", "cfg.nsf", "X", "--filter", DataPath("filter.xml")});
+        EXPECT_EQ(1, refused.exitCode) << c.filter;
+        EXPECT_TRUE(proctest::Matches(refused.err, "the filter is not written")) << refused.err;
+        EXPECT_FALSE(std::filesystem::exists(DataPath("cfg.nsf"))) << "a refused filter creates nothing";
+    }
+}
+
+TEST_F(NsfdbTest, FilterCheckPassesTheDemoFilterAndNamesClassesTheInputLacks) {
+    std::string demo = proctest::SourceDir() + "/demo/filter.xml";
+    proctest::RunResult result = RunNsfdb({"filter", "check", demo});
+    EXPECT_EQ(0, result.exitCode) << result.out << result.err;
+    EXPECT_TRUE(proctest::Matches(result.out, "the task reads 2 classes: Person \\(10 attributes\\), Group \\(4 attributes\\)"))
+        << result.out;
+    EXPECT_TRUE(proctest::Matches(result.out, "the task reads the filter as written\n$")) << result.out;
+    EXPECT_EQ("", result.err);
+
+    Nsfdb({"sample", "names.nsf", "--people", "3", "--groups", "1"});
+    std::string filter;
+    {
+        std::ifstream in(demo);
+        filter.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    filter.replace(filter.find("\"Person\""), 8, "\"Persn\"");
+    testenv::WriteFile(DataPath("typo.xml"), filter);
+    result = RunNsfdb({"filter", "check", DataPath("typo.xml"), "--input", "names.nsf"});
+    EXPECT_EQ(0, result.exitCode) << "a class the directory lacks is a warning";
+    EXPECT_EQ(std::string::npos, result.err.find("Group"));
+    EXPECT_TRUE(proctest::Matches(result.err, "warning: .*typo\\.xml: class \"Persn\" occurs in no document of "
+                                              "database \"names.nsf\""))
+        << result.err;
+
+    std::string created = Nsfdb({"instance", "cfg.nsf", "X", "--input", "names.nsf", "--filter", DataPath("typo.xml")});
+    EXPECT_TRUE(proctest::Matches(created, "created instance")) << created;
+    EXPECT_TRUE(proctest::Matches(RunNsfdb({"instance", "cfg.nsf", "X", "--input", "names.nsf", "--filter",
+                                            DataPath("typo.xml")}).err,
+                                  "class \"Persn\" occurs in no document"));
 }
 
 TEST_F(NsfdbTest, InstanceStartsAfterTheLastChangeOfItsInput) {
@@ -578,6 +759,27 @@ TEST_F(NsfdbTest, BadInputFailsWithMessage) {
     proctest::RunResult help = RunNsfdb({"--help"});
     EXPECT_EQ(0, help.exitCode);
     EXPECT_TRUE(proctest::Matches(help.out, "usage: nsfdb"));
+    for (const char* command : {"create", "dump", "purge", "instance", "filter check"})
+        EXPECT_TRUE(proctest::Matches(help.out, std::string("\n  ") + command + " ")) << command;
+    proctest::RunResult version = RunNsfdb({"--version"});
+    EXPECT_EQ(0, version.exitCode);
+    EXPECT_TRUE(proctest::Matches(version.out, "^nsfdb \\d+\\.\\d+\\.\\d+\n$")) << version.out;
+}
+
+TEST_F(NsfdbTest, UsageErrorShowsOnlyTheCommandsUsage) {
+    proctest::RunResult result = RunNsfdb({"dump", "docs.nsf", "--colour"});
+    EXPECT_EQ(2, result.exitCode);
+    std::vector<std::string> lines = proctest::Lines(result.err);
+    ASSERT_EQ(4u, lines.size()) << result.err;
+    EXPECT_EQ("nsfdb: unknown option --colour for dump", lines[0]);
+    EXPECT_EQ(0u, lines[1].find("usage: nsfdb [--data DIR] [--as NAME] dump DB [--format json|table]")) << lines[1];
+    EXPECT_EQ("(nsfdb --help describes every command)", lines[3]);
+
+    result = RunNsfdb({"frobnicate"});
+    EXPECT_EQ(2, result.exitCode);
+    EXPECT_EQ("nsfdb: unknown command \"frobnicate\"\nusage: nsfdb [--data DIR] [--as NAME] COMMAND ...\n"
+              "(nsfdb --help describes every command)\n",
+              result.err);
 }
 
 TEST_F(NsfdbTest, TableShowsChangeDocumentColumns) {

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "commands.h"
+#include "filtercheck.h"
 #include "items.h"
 #include "nsfdb.h"
 #include "nsfnote.h"
@@ -178,6 +179,18 @@ bool ApplySwitch(Settings* settings, const std::string& option, const std::strin
     return false;
 }
 
+// The filter file's text, refused when the task would not read it as
+// written; its classes are checked against --input when given.
+std::string CheckedFilter(const CommandLine& line, const std::string& file) {
+    std::string text = ReadTextFile(file);
+    FilterReport report = CheckFilter(text);
+    if (!report.faults.empty())
+        throw ToolError("the filter is not written (nsfdb filter check tells the same):\n" +
+                        FaultsText(report, file) + "instance unchanged");
+    if (line.Has("--input")) WarnAboutClasses(report, file, line.Value("--input"));
+    return text;
+}
+
 // The options in the order given; the last one for an item wins.
 void ApplyOptions(const CommandLine& line, Settings* settings) {
     for (const auto& [option, values] : line.options) {
@@ -187,7 +200,7 @@ void ApplyOptions(const CommandLine& line, Settings* settings) {
         else if (option == "--output")
             Set(settings, "OutputDB_text", TextValue(values[0]));
         else if (option == "--filter")
-            Set(settings, "PublisherFilter_text", TextValue(ReadTextFile(values[0])));
+            Set(settings, "PublisherFilter_text", TextValue(CheckedFilter(line, values[0])));
         else if (option == "--schedule") {
             std::pair<DWORD, std::string> schedule = Schedule(values[0], values[1]);
             Set(settings, "ScheduleValue_number", NumberValue(schedule.first));
