@@ -69,26 +69,57 @@ struct SystemZone {
     DstLaw law;
 };
 
+// The C library's calendar calls differ by platform; these three are the
+// only ones the zone reading needs.
+void GmTime(std::time_t at, std::tm* out) {
+#ifdef _WIN32
+    gmtime_s(out, &at);
+#else
+    gmtime_r(&at, out);
+#endif
+}
+
+std::time_t GmTimeToSeconds(std::tm* fields) {
+#ifdef _WIN32
+    return _mkgmtime(fields);
+#else
+    return timegm(fields);
+#endif
+}
+
+// Local time of at, with the zone's offset east of GMT in seconds.
+void LocalTime(std::time_t at, std::tm* out, long* eastSeconds) {
+#ifdef _WIN32
+    localtime_s(out, &at);
+    std::tm copy = *out;
+    *eastSeconds = long(_mkgmtime(&copy) - at);
+#else
+    localtime_r(&at, out);
+    *eastSeconds = out->tm_gmtoff;
+#endif
+}
+
 int WeekOfMonth(int day, int daysInMonth) { return day > daysInMonth - 7 ? -1 : (day - 1) / 7 + 1; }
 
 SystemZone ReadSystemZone() {
     SystemZone system;
     std::time_t now = std::time(nullptr);
     std::tm today;
-    gmtime_r(&now, &today);
+    GmTime(now, &today);
     std::tm start = {};
     start.tm_year = today.tm_year;
     start.tm_mday = 1;
-    std::time_t january = timegm(&start) + 12 * 3600;  // noon GMT of 1 January
+    std::time_t january = GmTimeToSeconds(&start) + 12 * 3600;  // noon GMT of 1 January
     long standard = 0;
     bool first = true, daylight = false, previous = false;
     for (int day = 0; day < 366; ++day) {
         std::time_t at = january + std::time_t(day) * 86400;
         std::tm local;
-        localtime_r(&at, &local);
+        long offset = 0;
+        LocalTime(at, &local, &offset);
         if (local.tm_year != today.tm_year) break;
         bool dst = local.tm_isdst > 0;
-        if (!dst && (first || local.tm_gmtoff != standard)) standard = local.tm_gmtoff;
+        if (!dst && (first || offset != standard)) standard = offset;
         if (!first && dst != previous) {
             int week = WeekOfMonth(local.tm_mday, DaysInMonth(local.tm_year + 1900, local.tm_mon + 1));
             int& month = dst ? system.law.startMonth : system.law.endMonth;
