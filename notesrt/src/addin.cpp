@@ -21,6 +21,7 @@
 #include "conslog.h"
 #include "handles.h"
 #include "nrt_server.h"
+#include "statsrt.h"
 #include "statusline.h"
 
 namespace nrt {
@@ -98,6 +99,7 @@ void StartAddInServices(const char* programPath) {
 void StopAddInServices() {
     WriteGatheredLog();  // the program may print on its own from here on
     DeleteAllStatusLines();
+    DeleteAllStatistics();
     AddInState& state = State();
     std::lock_guard<std::mutex> lock(state.mutex);
     state.default_line = 0;

@@ -79,9 +79,13 @@ std::string OwnFilePath(const char* directory, const std::string& suffix) {
 }
 
 int ReplaceOwnFile(const std::string& path, const std::string& content) {
-    mkdir(path.substr(0, path.rfind('/')).c_str(), NewOwnDirectoryMode());
     std::string temp = TempPathFor(path);
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, NewOwnFileMode());
+    int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+    int fd = open(temp.c_str(), flags, NewOwnFileMode());
+    if (fd < 0 && errno == ENOENT) {  // the first file of the directory
+        mkdir(path.substr(0, path.rfind('/')).c_str(), NewOwnDirectoryMode());
+        fd = open(temp.c_str(), flags, NewOwnFileMode());
+    }
     if (fd < 0) return errno;
     int error = WriteAll(fd, content);
     if (close(fd) != 0 && error == 0) error = errno;
