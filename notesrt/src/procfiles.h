@@ -3,10 +3,10 @@
 // its statistics (stats.cpp).
 //
 // Each file is DATA/<directory>/<token>[.<suffix>], where <token> is the
-// owning process's liveness token (localsock.h). A file is replaced in one
-// step (written beside it, then renamed over it), so a reader sees the old
-// content or the new, never a part. Readers skip and remove the files of
-// processes that have ended, also of those that were killed.
+// owning process's liveness token (localsock.h). A file's content is
+// replaced as a whole: a reader gets the old content or the new, never a
+// part. Readers skip and remove the files of processes that have ended,
+// also of those that were killed.
 #ifndef NOTESRT_SRC_PROCFILES_H
 #define NOTESRT_SRC_PROCFILES_H
 

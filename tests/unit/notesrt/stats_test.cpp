@@ -104,11 +104,11 @@ TEST_F(StatsTest, ValuesOfEveryTypeAreListedWithTheirTypeAndText) {
         listed.push_back(stat.name + "|" + stat.type + "|" + stat.text);
         EXPECT_EQ(DWORD(getpid()), stat.pid);
     }
-    EXPECT_EQ((std::vector<std::string>{"ZELREP.SYNC1.LastPass|TIMEDATE|2026/12/08 03:59:46 PM",
-                                        "ZELREP.SYNC1.Passes|LONG|42",
-                                        "ZELREP.SYNC1.Ratio|NUMBER|0.125",
-                                        "ZELREP.SYNC1.State|TEXT|Idle"}),
-              listed);
+    EXPECT_EQ(
+        (std::vector<std::string>{"ZELREP.SYNC1.LastPass|TIMEDATE|2026/12/08 03:59:46 PM",
+                                  "ZELREP.SYNC1.Passes|LONG|42", "ZELREP.SYNC1.Ratio|NUMBER|0.125",
+                                  "ZELREP.SYNC1.State|TEXT|Idle"}),
+        listed);
 
     // The traversal hands over the typed values themselves.
     struct Seen {
@@ -460,22 +460,27 @@ TEST_F(StatsProcessTest, EachProcessHasAnInstanceUnlessTheStatisticIsUnique) {
 TEST_F(StatsProcessTest, ReadersNeverSeeAPartOfASet) {
     const int kCount = 50;
     const std::string text(500, 'v');
-    // The child sets its statistics, then changes one of them without end.
+    // The child sets its statistics, then makes the first one shorter and
+    // longer again without end, which moves every line after it.
     StartChild(
         [&] {
             for (int i = 0; i < kCount; ++i)
                 SetText(("S" + std::to_string(100 + i)).c_str(), text.c_str());
         },
         [&] {
-            static int round = 0;
-            std::string changed = text;
-            changed.back() = char('a' + ++round % 26);
-            SetText("S100", changed.c_str());
+            static bool shorter = false;
+            shorter = !shorter;
+            SetText("S100", text.substr(0, shorter ? 100 : 500).c_str());
         });
-    for (int pass = 0; pass < 200; ++pass) {
+    for (int pass = 0; pass < 300; ++pass) {
         std::vector<Listed> listed = List();
         ASSERT_EQ(size_t(kCount), listed.size()) << "read " << pass;
-        for (const Listed& stat : listed) ASSERT_EQ(text.size(), stat.text.size()) << stat.name;
+        for (int i = 0; i < kCount; ++i) {
+            ASSERT_EQ("ZELREP.S" + std::to_string(100 + i), listed[i].name) << "read " << pass;
+            std::string value = listed[i].text;
+            if (i == 0 && value.size() == 100) value += text.substr(100);
+            ASSERT_EQ(text, value) << listed[i].name << " in read " << pass;
+        }
     }
 }
 
