@@ -100,7 +100,8 @@ int main(int argc, char** argv) {
     for (int size : {1, 10, 30}) {
         double us = UpdateMicros(runs, size, true);
         if (size == 30) setOf30 = us;
-        std::printf("| StatUpdate, value changed, %d statistics set | %.1f |\n", size, us);
+        std::printf("| StatUpdate, value changed, %d statistic%s set | %.1f |\n", size,
+                    size == 1 ? "" : "s", us);
     }
     std::printf("| StatUpdate, value unchanged, 30 statistics set | %.2f |\n",
                 UpdateMicros(runs, 30, false));
