@@ -4,14 +4,16 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sched.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <thread>
 
 #include "env.h"
 #include "localsock.h"
@@ -29,10 +31,16 @@ std::string DirectoryPath(const char* directory) { return DataDirectory() + "/" 
 std::string TokenOfFile(const std::string& file) { return file.substr(0, file.find('.')); }
 
 // A file holds a header "<length> <hash>\n" and the content after it. It
-// is written in place with one pwrite (a rename over it would make the
-// file system write the new file out at once, which costs a hundred times
-// more), so a reader that meets a write half done finds a content that
-// does not match the header, and reads again.
+// is written in place (a rename over it would make the file system write
+// the new file out at once, which costs a hundred times more) under an
+// exclusive lock, and read under a shared one. Neither side waits long for
+// the other: a process stopped while it holds a lock must not stop the
+// rest. The hash tells a reader who could not wait whether it got a whole
+// content.
+constexpr std::chrono::milliseconds kWriterPatience(2);
+constexpr std::chrono::milliseconds kReaderPatience(100);
+constexpr int kReadAttempts = 10;
+
 uint64_t Fnv1a(const char* bytes, size_t size) {
     uint64_t hash = 0xcbf29ce484222325ull;
     for (size_t i = 0; i < size; ++i) {
@@ -49,20 +57,35 @@ std::string WithHeader(const std::string& content) {
     return header + content;
 }
 
-// The content of a whole file read; false for a file written half.
+// The content of a whole file read; false for one written in part.
 bool Unwrap(const std::string& file, std::string* content) {
+    size_t newline = file.find('\n');
+    if (newline == std::string::npos || newline > 40) return false;
     size_t size = 0;
     unsigned long long hash = 0;
-    int header = 0;
-    if (std::sscanf(file.c_str(), "%zu %16llx\n%n", &size, &hash, &header) != 2 || header == 0 ||
-        file.size() - size_t(header) < size)
+    int used = 0;
+    std::string header = file.substr(0, newline);
+    if (std::sscanf(header.c_str(), "%zu %16llx%n", &size, &hash, &used) != 2 ||
+        size_t(used) != header.size() || file.size() - newline - 1 < size ||
+        Fnv1a(file.data() + newline + 1, size) != hash)
         return false;
-    if (Fnv1a(file.data() + header, size) != hash) return false;
-    content->assign(file, size_t(header), size);
+    content->assign(file, newline + 1, size);
+    return true;
+}
+
+// Takes the lock (LOCK_EX or LOCK_SH) if it comes free within patience.
+bool LockWithin(int fd, int operation, std::chrono::milliseconds patience) {
+    auto deadline = std::chrono::steady_clock::now() + patience;
+    while (flock(fd, operation | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
     return true;
 }
 
 int WriteAllAt(int fd, const std::string& bytes) {
+    LockWithin(fd, LOCK_EX, kWriterPatience);
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, off_t(done));
@@ -70,14 +93,21 @@ int WriteAllAt(int fd, const std::string& bytes) {
         if (n < 0) return errno;
         done += size_t(n);
     }
+    // A shorter content leaves the end of the longer one behind it, which
+    // is cut off; a truncation to the same length would still cost a
+    // change of the file's times.
+    struct stat info;
+    if (fstat(fd, &info) == 0 && info.st_size <= off_t(bytes.size())) return 0;
     return ftruncate(fd, off_t(bytes.size())) == 0 ? 0 : errno;
 }
 
+// The whole file; false when it is gone or cannot be read.
 bool ReadWhole(const std::string& path, std::string* bytes) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
+    LockWithin(fd, LOCK_SH, kReaderPatience);
     bytes->clear();
-    char buffer[4096];
+    char buffer[16384];
     ssize_t n;
     while ((n = read(fd, buffer, sizeof(buffer))) != 0) {
         if (n < 0 && errno == EINTR) continue;
@@ -88,15 +118,11 @@ bool ReadWhole(const std::string& path, std::string* bytes) {
     return n == 0;
 }
 
-// A file's content, read again while a write is under way; false when it
-// is gone or never came out whole.
 bool ReadContent(const std::string& path, std::string* content) {
-    constexpr int kAttempts = 100;
     std::string bytes;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         if (!ReadWhole(path, &bytes)) return false;
         if (Unwrap(bytes, content)) return true;
-        sched_yield();
     }
     return false;
 }
