@@ -52,7 +52,8 @@ struct Statistic {
     NUMBER number = 0;
     TIMEDATE time = {{0, 0}};
     std::string text;
-    DWORD pid = 0;
+    DWORD pid = 0;     // of the process that set it (read from its file)
+    std::string line;  // of this process's: its line in the file
 };
 
 std::string Upper(const std::string& text) {
@@ -210,7 +211,7 @@ STATUS PublishOwn(const std::map<std::string, Statistic>& stats) {
         return NOERROR;
     }
     std::string content;
-    for (const auto& entry : stats) content += EncodeLine(entry.second);
+    for (const auto& entry : stats) content += entry.second.line;
     return StatusFromErrno(ReplaceOwnFile(path, content), "publishing statistics to " + path);
 }
 
@@ -351,6 +352,7 @@ STATUS LNPUBLIC StatUpdate(const char* Facility, const char* StatName, WORD Flag
     updated.name = StatName;
     if (existed && nrt::UnchangedForOthers(found->second, updated)) return NOERROR;
     updated.updated = nrt::CurrentTicks();
+    updated.line = nrt::EncodeLine(updated);
     std::swap(stats[key], updated);  // updated now holds the old value, if any
     STATUS status = nrt::PublishOwn(stats);
     if (status == NOERROR) return NOERROR;
