@@ -84,7 +84,7 @@ bool LockWithin(int fd, int operation, std::chrono::milliseconds patience) {
     return true;
 }
 
-int WriteAllAt(int fd, const std::string& bytes) {
+int WriteInPlace(int fd, const std::string& bytes) {
     LockWithin(fd, LOCK_EX, kWriterPatience);
     size_t done = 0;
     while (done < bytes.size()) {
@@ -149,7 +149,7 @@ int ReplaceOwnFile(const std::string& path, const std::string& content) {
         fd = open(path.c_str(), flags, NewOwnFileMode());
     }
     if (fd < 0) return errno;
-    int error = WriteAllAt(fd, WithHeader(content));
+    int error = WriteInPlace(fd, WithHeader(content));
     if (close(fd) != 0 && error == 0) error = errno;
     return error;
 }

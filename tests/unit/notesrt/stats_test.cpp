@@ -2,9 +2,8 @@
 // deleting, refused arguments, the StatQuery text, traversal, patterns,
 // and statistics of other processes (instances, a child killed with
 // SIGKILL, readers during updates, clean termination).
-#include "stats.h"
-
 #include <gtest/gtest.h>
+
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -27,6 +26,7 @@
 #include "nrt_server.h"
 #include "osmem.h"
 #include "ostime.h"
+#include "stats.h"
 #include "testenv.h"
 
 namespace {
@@ -164,6 +164,10 @@ TEST_F(StatsTest, UpdatesReplaceOrAddAndDeleteRemoves) {
     TIMEDATE now;
     OSCurrentTIMEDATE(&now);
     EXPECT_EQ(ERR_BAD_PARAM, StatUpdate("ZELREP", "SYNC1.Time", ST_ADDITIVE, VT_TIMEDATE, &now));
+    EXPECT_EQ((std::vector<std::string>{"ZELREP.SYNC1.Passes = 6", "ZELREP.SYNC1.Ratio = 1",
+                                        "ZELREP.SYNC1.State = Idle",
+                                        "ZELREP.SYNC1.Wrap = -2147483648"}),
+              Lines());
     ASSERT_EQ(NOERROR, SetText("SYNC1.Passes", "none"));
     // Names are compared without regard to case; the last spelling stays.
     ASSERT_EQ(NOERROR, SetLong("sync1.ratio", 3));
