@@ -31,6 +31,7 @@
 #include "conslog.h"
 #include "handles.h"
 #include "nrt_server.h"
+#include "statsrt.h"
 #include "statusline.h"
 
 namespace nrt {
@@ -132,6 +133,7 @@ void StartAddInServices(const char* programPath) {
 void StopAddInServices() {
     WriteGatheredLog();  // the program may print on its own from here on
     DeleteAllStatusLines();
+    DeleteAllStatistics();
     AddInState& state = State();
     std::lock_guard<std::mutex> lock(state.mutex);
     state.default_line = 0;

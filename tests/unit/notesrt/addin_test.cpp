@@ -220,6 +220,13 @@ TEST_F(AddInTest, StatusLinesAreListedWhileTheyExist) {
     EXPECT_TRUE(LiveTaskNames().empty());
 }
 
+TEST_F(AddInTest, StatusLinesKeepTheirBlanks) {
+    HANDLE line = AddInCreateStatusLine("  Orvane - X");
+    AddInSetStatusLine(line, "   ");
+    EXPECT_EQ(std::vector<std::string>{"  Orvane - X|   "}, LiveTaskNames());
+    AddInDeleteStatusLine(line);
+}
+
 TEST_F(AddInTest, LinesOfAProcessThatDiedAreForgottenAndRemoved) {
     pid_t child = fork();
     ASSERT_GE(child, 0);
