@@ -157,6 +157,27 @@ void PassOwnWrite(CConfig* config, NOTEHANDLE hNote, const TIMEDATE* before) {
     config->SetRefreshCfgTimeStamp(&written);
 }
 
+// The document's units come before its count: units that do not fit with
+// the count in memory are taken with a count of 1 until the count follows.
+void LoadScheduleUnits(CConfig* config, char* units) {
+    if (config->SetScheduleUnits(units) != -3) return;
+    config->SetScheduleInUnits(1);
+    config->SetScheduleUnits(units);
+}
+
+// A count whose interval does not fit is refused, with its reason.
+void LoadScheduleValue(CConfig* config, unsigned long count) {
+    if (count == 0 || config->SetScheduleInUnits(count) == 0) return;
+    char name[STATUS_LINE_SIZE], units[CFG_TEXT_SIZE];
+    config->GetStatusLine(name);
+    config->GetScheduleUnits(units);
+    unsigned long kept = 0;
+    config->GetScheduleInUnits(&kept);
+    LogLine(NOERROR,
+            "%s:  ScheduleValue_number %lu %s does not fit the longest interval; the schedule stays %lu %s",
+            name, count, units, kept, units);
+}
+
 // Hands a value read from the document to the object.
 void LoadItem(CConfig* config, int index, CfgValue* value) {
     int flag = value->number != 0;
@@ -168,8 +189,8 @@ void LoadItem(CConfig* config, int index, CfgValue* value) {
     case CFG_LOOPDETECT: config->SetLoopDetectFlag(flag); break;
     case CFG_DIRECTORYFLAG: config->SetDirectoryFlag(flag); break;
     case CFG_AUTOREFRESH: config->SetAutoRefreshFlag(flag); break;
-    case CFG_SCHEDULEUNITS: config->SetScheduleUnits(value->text); break;
-    case CFG_SCHEDULEVALUE: config->SetScheduleInUnits(WholeNumber(value->number)); break;
+    case CFG_SCHEDULEUNITS: LoadScheduleUnits(config, value->text); break;
+    case CFG_SCHEDULEVALUE: LoadScheduleValue(config, WholeNumber(value->number)); break;
     case CFG_DNFORMAT: config->SetDNFormat(WholeNumber(value->number)); break;
     case CFG_CHECKATTRS: config->SetCheckAttrs(flag); break;
     case CFG_WRITETIMESTAMPS: config->SetWriteTimeStamps(flag); break;

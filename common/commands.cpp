@@ -5,12 +5,12 @@
 // task's CConfig in memory (only SAVECONFIG writes the configuration
 // document) and logs its answer. Dispatch lives in console.cpp; the
 // configuration listing and instance switch in cfgcmds.cpp.
-#include <stdlib.h>
 #include <string.h>
 
 #include "arrent.h"
 #include "config.h"
 #include "console.h"
+#include "schedule.h"
 #include "tasktext.h"
 #include "zelrep.h"
 
@@ -106,11 +106,14 @@ STATUS CmdResume(char* /*argument*/, WORD /*length*/, CConfig* config) {
 
 // ---- Schedule commands ----
 
-// A count that is not all digits is taken as 0, which the schedule refuses.
+// A count that is not all digits, or too large for an unsigned long, is
+// taken as 0, which the schedule refuses; so is a count whose interval
+// does not fit (schedule.h).
 STATUS CmdSchVal(char* argument, WORD length, CConfig* config) {
     char digits[PARSE_BUFFER_SIZE] = "";
     unsigned long count = 0;
-    if (GetNumericValue(argument, length, digits) == NOERROR) count = strtoul(digits, 0, 10);
+    if (GetNumericValue(argument, length, digits) != NOERROR || !Schedule::Count(digits, &count))
+        count = 0;
     STATUS status = (STATUS)config->SetScheduleInUnits(count);
     char name[STATUS_LINE_SIZE];
     config->GetStatusLine(name);
@@ -133,13 +136,18 @@ STATUS CmdSchUnits(char* argument, WORD length, CConfig* config) {
     int result = config->SetScheduleUnits(units);
     char name[STATUS_LINE_SIZE];
     config->GetStatusLine(name);
+    unsigned long count = 0;
+    config->GetScheduleInUnits(&count);
+    if (result == -3) {
+        LogLine(NOERROR, "%s:  %lu %s do not fit the longest interval (%lu seconds); schedule unchanged",
+                name, count, units, (unsigned long)Schedule::kMaxInterval);
+        return NOERROR;
+    }
     if (result != 0) {
         LogNamed("%s:  Invalid Schedule Units specified", name);
         LogNamed("%s:  \tUse DAYS or HOURS or MINUTES or SECONDS", name);
         return NOERROR;
     }
-    unsigned long count = 0;
-    config->GetScheduleInUnits(&count);
     LogSchedule(name, count, units);
     return NOERROR;
 }
@@ -356,9 +364,15 @@ STATUS CmdTraceLevel(char* argument, WORD /*length*/, CConfig* config) {
     return NOERROR;
 }
 
+// Only the Windows build can break into a debugger.
 STATUS CmdDebugBreak(char* /*argument*/, WORD /*length*/, CConfig* config) {
     char name[STATUS_LINE_SIZE];
     config->GetStatusLine(name);
+#ifdef _WIN32
+    LogNamed("%s:  BREAK into debugger", name);
+    DebugBreak();
+#else
     LogNamed("%s:  Unable to BREAK into debugger", name);
+#endif
     return NOERROR;
 }

@@ -17,6 +17,7 @@
 #include "names.h"
 #include "osmem.h"
 #include "ostime.h"
+#include "schedule.h"
 #include "tasktext.h"
 
 namespace {
@@ -243,17 +244,25 @@ int CConfig::GetScheduleInUnits(unsigned long* value) {
 
 int CConfig::SetScheduleInUnits(unsigned long value) {
     if (value == 0) return -2;
+    unsigned long seconds = 0;
+    if (!IntervalOf(m_eScheduleUnits, value, &seconds)) return -2;
     m_nScheduleValue = value;
-    return GetScheduleInSeconds(m_eScheduleUnits, value, &m_nInterval);
+    m_nInterval = seconds;
+    return 0;
 }
 
-// The interval wraps in unsigned 32-bit arithmetic, as a 32-bit count of
-// seconds would.
+// The interval of a schedule whose units are known; false when it does not
+// fit 32 bits (see schedule.h).
+bool CConfig::IntervalOf(SCHEDULEUNITS units, unsigned long value, unsigned long* seconds) {
+    if ((int)units < 0 || (int)units >= kUnitCount) return false;
+    return Schedule::Interval(value, kUnitSeconds[units], seconds);
+}
+
 int CConfig::GetScheduleInSeconds(SCHEDULEUNITS units, unsigned long value,
                                   unsigned long* seconds) {
     if (seconds == 0) return -1;
     if ((int)units < 0 || (int)units >= kUnitCount) return kBadUnits;
-    *seconds = (uint32_t)((uint32_t)value * (uint32_t)kUnitSeconds[units]);
+    if (!IntervalOf(units, value, seconds)) return -2;
     return 0;
 }
 
@@ -285,8 +294,10 @@ int CConfig::SetScheduleUnits(char* text) {
     if (text == 0) return -1;
     SCHEDULEUNITS units;
     if (GetScheduleUnitsFromString(text, &units) != 0) return -2;
+    unsigned long seconds = 0;
+    if (!IntervalOf(units, m_nScheduleValue, &seconds)) return -3;
     m_eScheduleUnits = units;
-    GetScheduleInSeconds(m_eScheduleUnits, m_nScheduleValue, &m_nInterval);
+    m_nInterval = seconds;
     return 0;
 }
 

@@ -64,6 +64,8 @@ public:
     int SetState(unsigned long state, char* text);
     unsigned long Interval();
 
+    // A schedule whose interval would not fit 32 bits is refused and changes
+    // nothing: a count with -2 (as 0 is), units with -3, seconds with -2.
     int GetScheduleInUnits(unsigned long* value);
     int SetScheduleInUnits(unsigned long value);
     int GetScheduleUnits(char* text);
@@ -164,6 +166,7 @@ private:
     CConfig& operator=(const CConfig&) = delete;
 
     void Init(const char* instanceName, const char* cfgDBName);
+    static bool IntervalOf(SCHEDULEUNITS units, unsigned long value, unsigned long* seconds);
     void ComposeStatusLineName();
     STATUS TimeToText(const TIMEDATE* time, char* text);
     unsigned long FindMissingItems();

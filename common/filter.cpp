@@ -100,9 +100,10 @@ int CFilterObject::GetNextAttr(char* attrName, char* attrType) {
     return CopyAttr(m_nIndex, attrName, attrType);
 }
 
-CFilter::CFilter(char* text) : m_bValid(0), m_pObjects(0), m_pScanner(0) {
+CFilter::CFilter(char* text, FILTERSKIPPROC skipped, void* context)
+    : m_bValid(0), m_pObjects(0), m_pScanner(0) {
     if (text == 0) return;
-    m_pScanner = new (std::nothrow) CFilterXML(text);
+    m_pScanner = new (std::nothrow) CFilterXML(text, skipped, context);
     m_pObjects = new (std::nothrow) CEntityArray;
     if (m_pScanner == 0 || m_pObjects == 0) return;
     char className[FILTER_NAME_SIZE];

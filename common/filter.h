@@ -56,7 +56,8 @@ private:
 
 class CFilter {
 public:
-    explicit CFilter(char* text);
+    // skipped (may be null) hears of each name left out for its length.
+    explicit CFilter(char* text, FILTERSKIPPROC skipped = 0, void* context = 0);
     ~CFilter();
     CFilter(const CFilter&) = delete;
     CFilter& operator=(const CFilter&) = delete;

@@ -7,14 +7,22 @@
 #ifndef ZELREP_FILTXML_H
 #define ZELREP_FILTXML_H
 
-// Callers hand name buffers of this size; a longer name is not taken.
+#include <stddef.h>
+
+// Callers hand name buffers of this size. A longer name is left out of the
+// walk, with what it names: a class with its attributes, or one attribute;
+// the walk goes on with the next, and the skip report hears of it.
 // Walk: GetFirstObject, GetAttribute until 0, GetNextObject, GetAttribute
 // until 0, ... until GetNextObject gives 0.
 #define FILTER_NAME_SIZE 128
 
+// Receives a name left out for its length (not NUL-terminated) and, for an
+// attribute, the name of its class (null for a class).
+typedef void (*FILTERSKIPPROC)(void* context, const char* name, size_t length, const char* className);
+
 class CFilterXML {
 public:
-    explicit CFilterXML(char* text);
+    explicit CFilterXML(char* text, FILTERSKIPPROC skipped = 0, void* context = 0);
     ~CFilterXML();
     CFilterXML(const CFilterXML&) = delete;
     CFilterXML& operator=(const CFilterXML&) = delete;
@@ -27,12 +35,17 @@ public:
     int GetAttribute(char* name);
 
 private:
-    bool TakeValue(char* key, char* name);
+    enum Taken { TAKEN, MISSING, TOO_LONG };
+    Taken TakeValue(char* key, char* name, const char* ofClass);
+    int ClassAnswer(Taken taken, char* name);
 
     char* m_pText;
     char* m_pCursor;
     char* m_pClassStart;
     char* m_pClassEnd;
+    FILTERSKIPPROC m_pSkipped;
+    void* m_pContext;
+    char m_szClass[FILTER_NAME_SIZE];  // the current class's name
 };
 
 #endif

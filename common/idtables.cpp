@@ -154,7 +154,8 @@ STATUS OpenInput(PassResources* pass) {
 }
 
 // Opens the output database, creating it from the input database's views
-// when it is missing; a created database gets its "Filtered" title.
+// when it is missing; a created database gets its "Filtered" title. A
+// failure is logged with its status, whose text says why.
 STATUS OpenOutput(PassResources* pass) {
     VRD_THREAD_DATA* data = &pass->data;
     data->config->GetOutputDB(pass->outputDB);
@@ -165,16 +166,14 @@ STATUS OpenOutput(PassResources* pass) {
         NSFDbCreateAndCopy(pass->inputPath, pass->outputDB, NOTE_CLASS_VIEW, 0, 0, &hCreated);
     if (status != NOERROR) {
         data->hOutputDB = NULLHANDLE;
-        PassLog(data->traceLevel, 0, "%s:  Fatal Error:  Unable to create output DB",
-                data->statusLine);
+        LogLine(status, "%s:  Fatal Error:  Unable to create output DB", data->statusLine);
         return status;
     }
     NSFDbClose(hCreated);
     status = NSFDbOpen(pass->outputDB, &data->hOutputDB);
     if (status != NOERROR) {
         data->hOutputDB = NULLHANDLE;
-        PassLog(data->traceLevel, 0, "%s:  Fatal Error:  Unable to open output DB",
-                data->statusLine);
+        LogLine(status, "%s:  Fatal Error:  Unable to open output DB", data->statusLine);
         return status;
     }
     ChangeDBTitle(data->hOutputDB);
@@ -240,6 +239,23 @@ STATUS PrepareTable(PassResources* pass) {
     return NOERROR;
 }
 
+// A class or attribute name of the filter too long to take is left out,
+// and the log says which (its first characters) and why.
+void LogSkippedName(void* context, const char* name, size_t length, const char* className) {
+    const int kShown = 64;
+    VRD_THREAD_DATA* data = (VRD_THREAD_DATA*)context;
+    if (className == 0)
+        PassLog(data->traceLevel, TRACE_NORMAL,
+                "%s: Publication Filter class \"%.*s...\" has %lu characters, more than %d: left out "
+                "with its attributes",
+                data->statusLine, kShown, name, (unsigned long)length, FILTER_NAME_SIZE - 1);
+    else
+        PassLog(data->traceLevel, TRACE_NORMAL,
+                "%s: Publication Filter attribute \"%.*s...\" of class %s has %lu characters, more than %d: "
+                "left out",
+                data->statusLine, kShown, name, className, (unsigned long)length, FILTER_NAME_SIZE - 1);
+}
+
 // Builds the filter from the configuration's text; a filter without
 // classes suspends the instance until its configuration is mended.
 STATUS BuildFilter(PassResources* pass) {
@@ -249,7 +265,7 @@ STATUS BuildFilter(PassResources* pass) {
     pass->hFilterText = (MEMHANDLE)handle;
     if (pass->hFilterText != NULLMEMHANDLE)
         pass->filterText = (char*)OSMemoryLock(pass->hFilterText);
-    data->pFilter = new (std::nothrow) CFilter(pass->filterText);
+    data->pFilter = new (std::nothrow) CFilter(pass->filterText, LogSkippedName, data);
     if (data->pFilter == 0) return ERR_MEMORY;
     if (data->pFilter->ObjCount() == 0) {
         PassLog(data->traceLevel, 0,

@@ -65,13 +65,31 @@ int IsTooLongForInstance(const char* argument) {
     return 1;
 }
 
+#ifdef _WIN32
+// "BREAK=ON" in any letter case (the argument fits the buffer: it is never
+// longer than kMaxArgument).
+int IsBreakSwitch(const char* argument) {
+    char upper[kCommandLineValueSize];
+    CopyText(upper, sizeof(upper), argument);
+    return strcmp(strupper(upper), "BREAK=ON") == 0;
+}
+#endif
+
 // Walks the command line into the instance name and the configuration file
-// name. Zero when the usage report is to be given instead.
+// name. Zero when the usage report is to be given instead. On Windows,
+// "BREAK=ON" breaks into the debugger where it stands; elsewhere it is an
+// ordinary argument.
 int ParseCommandLine(int argc, char* argv[], char* instance, char* cfgFile) {
     if (argc <= 1 || argv == 0) return 0;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i] ? argv[i] : "";
         if (IsTooLong(argument) || IsOneOf(argument, kHelpSwitches)) return 0;
+#ifdef _WIN32
+        if (IsBreakSwitch(argument)) {
+            DebugBreak();
+            continue;
+        }
+#endif
         if (IsOneOf(argument, kFileSwitches)) {
             if (i + 1 >= argc) continue;
             const char* fileName = argv[++i] ? argv[i] : "";

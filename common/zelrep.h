@@ -12,6 +12,12 @@
 
 class CConfig;
 
+#ifdef _WIN32
+// The platform's break into the debugger (kernel32), declared here because
+// the platform's headers clash with the Notes types. Windows build only.
+extern "C" __declspec(dllimport) void __stdcall DebugBreak(void);
+#endif
+
 #define MQ_RECEIVE_SIZE 256
 #define MQ_READ_TIMEOUT_MS 2000
 

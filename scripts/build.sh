@@ -1,9 +1,24 @@
 #!/usr/bin/env bash
 # Configures and builds into build/ (or the directory given by BUILD_DIR).
 # Extra arguments go to cmake's configure step.
+#   scripts/build.sh [--windows] [CMAKE_ARGS...]
+# --windows builds the 32-bit Windows programs and tests with mingw-w64
+# into build-win/ (or BUILD_DIR), with SQLite from Debian's source package
+# and GoogleTest from Debian's source tree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
-build_dir=${BUILD_DIR:-build}
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+if [ "${1:-}" = "--windows" ]; then
+  shift
+  scripts/deps.sh --windows
+  build_dir=${BUILD_DIR:-build-win}
+  scripts/sqlite-source.sh "$build_dir/sqlite"
+  cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DZELREP_OS_RUNTIME=OFF -DZELREP_BENCH=OFF \
+    -DZELREP_SQLITE_SOURCE="$PWD/$build_dir/sqlite" -DZELREP_GTEST_SOURCE=/usr/src/googletest \
+    "$@" >/dev/null
+else
+  scripts/deps.sh
+  build_dir=${BUILD_DIR:-build}
+  cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+fi
 cmake --build "$build_dir" -j"$(nproc)"

@@ -2,13 +2,21 @@
 # Builds everything and runs every test.
 #   scripts/test.sh             all tests in build/
 #   scripts/test.sh --sanitize  unit tests built with ASan+UBSan in build-asan/
+#   scripts/test.sh --windows   the Windows build in build-win/, its tests under wine
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [ "${1:-}" = "--sanitize" ]; then
+case "${1:-}" in
+--sanitize)
   BUILD_DIR=build-asan scripts/build.sh -DZELREP_SANITIZE=ON -DZELREP_BENCH=OFF -DZELREP_PROGRAMS=OFF
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -L unit -j"$(nproc)"
-else
+  ;;
+--windows)
+  BUILD_DIR=build-win scripts/build.sh --windows
+  ctest --test-dir build-win --output-on-failure -j"$(nproc)"
+  ;;
+*)
   scripts/build.sh
   ctest --test-dir build --output-on-failure -j"$(nproc)"
-fi
+  ;;
+esac

@@ -1,9 +1,9 @@
 /* nrt_server.h - notesrt's own server-side calls, used by nserver and by
- * tests: listing the live status lines of a data directory, reading one
- * status line's text, capturing what AddInLogMessageText composes, and
- * moving the add-in timers' clock forward. Not part of the Notes C API;
- * the task never includes it. Owned by the add-in services (addin.cpp,
- * statusline.cpp, conslog.cpp).
+ * tests: listing the live status lines and statistics of a data directory,
+ * reading one status line's text, capturing what AddInLogMessageText
+ * composes, and moving the add-in timers' clock forward. Not part of the
+ * Notes C API; the task never includes it. Owned by the add-in services
+ * (addin.cpp, statusline.cpp, conslog.cpp) and the statistics (stats.cpp).
  *
  * Log lines. AddInLogMessageText formats its text, appends ": " and the
  * status's error text when the status is nonzero, and writes the result to
@@ -33,6 +33,12 @@ typedef void(LNCALLBACK* NRTLOGSINK)(void* context, const char* text);
  * log file (quiet unit tests). */
 #define NRT_LOGSINK_ONLY 0x0001
 
+/* The sink takes the place of standard output: it receives each message
+ * as the stamped lines standard output would have got, and standard output
+ * gets nothing; the log file is written as usual (a console that writes
+ * its output itself). */
+#define NRT_LOGSINK_INSTEAD_OF_STDOUT 0x0002
+
 /* Installs the sink for the whole process (null removes it). */
 void LNPUBLIC NRTSetLogSink(NRTLOGSINK sink, void* context, DWORD flags);
 
@@ -52,6 +58,31 @@ BOOL LNPUBLIC NRTGetStatusLineText(HANDLE hStatusLine, char* retText, WORD buffe
 typedef STATUS(LNCALLBACK* NRTSTATUSLINEPROC)(void* context, const char* taskName,
                                                const char* text, DWORD pid);
 STATUS LNPUBLIC NRTEnumStatusLines(NRTSTATUSLINEPROC callback, void* context);
+
+/* One live statistic (stats.h), as NRTEnumStatistics hands it over; every
+ * pointer is valid during the call only. */
+typedef struct {
+    const char* Facility;
+    const char* StatName;
+    const char* FullName;  /* "Facility.StatName" */
+    WORD ValueType;        /* VT_LONG, VT_TEXT, VT_TIMEDATE or VT_NUMBER */
+    const char* TypeName;  /* "LONG", "TEXT", "TIMEDATE" or "NUMBER" */
+    const void* Value;     /* LONG*, NUL-terminated text, TIMEDATE* or NUMBER* */
+    const char* ValueText; /* the value as StatToText writes it */
+    DWORD Pid;             /* the process that set it */
+    TIMEDATE Updated;      /* its last update */
+} NRTSTATINFO;
+
+typedef STATUS(LNCALLBACK* NRTSTATPROC)(void* context, const NRTSTATINFO* stat);
+
+/* Calls back once per live statistic of every process of the data
+ * directory whose full name matches pattern, ordered by full name (then
+ * process). In a pattern '*' stands for any run of characters, letters
+ * match either case, and a pattern matches a full name that continues
+ * after it with a dot ("ZELREP.SYNC1" as "ZELREP.SYNC1.*"); null or ""
+ * matches all. Statistics left behind by processes that ended are removed
+ * on the way. A nonzero result stops the walk and is returned. */
+STATUS LNPUBLIC NRTEnumStatistics(const char* pattern, NRTSTATPROC callback, void* context);
 
 /* The add-in timers (AddInSecondsHaveElapsed, AddInDayHasElapsed) act as
  * if this many more milliseconds had passed: schedules are tested without

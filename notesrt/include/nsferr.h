@@ -49,6 +49,7 @@
 #define ERR_MQ_BFR_TOO_SMALL 0x0465   /* documented */
 #define ERR_MQ_QUITTING 0x0466        /* documented */
 #define ERR_MQ_NAME 0x0470            /* queue name empty or too long */
+#define ERR_MQ_OTHER_USER 0x0471      /* queue, or its directory, of another user */
 
 /* Formula package. */
 #define ERR_FORMULA_COMPILATION 0x0501 /* documented */

@@ -4,10 +4,20 @@
 // The stop request is raised by SIGTERM or SIGINT (handlers installed by
 // AddInSDKInit) and read by AddInIdle. The timers count from the moment the
 // services started; NRTAdvanceAddInClock lets tests move them forward.
+//
+// Start-up report: a server that starts the task may hand it the write end
+// of a pipe in NRT_READY_FD. The first AddInIdle (or AddInShouldTerminate)
+// means the task has finished its start-up and entered its main loop: one
+// byte is written and the pipe closed. A task that ends before that closes
+// it without the byte, which tells the server that the task did not start.
 #include "addinrt.h"
 
+#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include <atomic>
 #include <chrono>
@@ -21,6 +31,7 @@
 #include "conslog.h"
 #include "handles.h"
 #include "nrt_server.h"
+#include "statsrt.h"
 #include "statusline.h"
 
 namespace nrt {
@@ -62,6 +73,29 @@ int64_t ServerDay(const AddInState& state) {
     return (now - kDayStartsAtGmt) / kSecondsPerDay;
 }
 
+std::atomic<int> g_readyFd{-1};
+
+// Takes the start-up pipe from the environment; programs the task starts
+// do not inherit it.
+void TakeReadyPipe() {
+    const char* text = std::getenv("NRT_READY_FD");
+    if (text == nullptr) return;
+    char* end = nullptr;
+    long fd = std::strtol(text, &end, 10);
+    unsetenv("NRT_READY_FD");
+    if (*end != '\0' || fd < 3 || fcntl(int(fd), F_SETFD, FD_CLOEXEC) != 0) return;
+    g_readyFd = int(fd);
+}
+
+void ReportReady() {
+    int fd = g_readyFd.exchange(-1);
+    if (fd < 0) return;
+    if (write(fd, "R", 1) < 0) {
+        // The server is gone; nothing to tell.
+    }
+    close(fd);
+}
+
 void InstallStopHandlers() {
     struct sigaction action;
     std::memset(&action, 0, sizeof(action));
@@ -85,6 +119,7 @@ std::string DefaultTaskName(const char* programPath) {
 
 void StartAddInServices(const char* programPath) {
     InstallStopHandlers();
+    TakeReadyPipe();
     AddInState& state = State();
     HANDLE line = AddInCreateStatusLine(DefaultTaskName(programPath).c_str());
     std::lock_guard<std::mutex> lock(state.mutex);
@@ -98,6 +133,7 @@ void StartAddInServices(const char* programPath) {
 void StopAddInServices() {
     WriteGatheredLog();  // the program may print on its own from here on
     DeleteAllStatusLines();
+    DeleteAllStatistics();
     AddInState& state = State();
     std::lock_guard<std::mutex> lock(state.mutex);
     state.default_line = 0;
@@ -117,11 +153,15 @@ HMODULE ModuleHandle() {
 extern "C" {
 
 BOOL LNPUBLIC AddInIdle(void) {
+    nrt::ReportReady();
     sched_yield();
     return nrt::StopRequested() ? TRUE : FALSE;
 }
 
-BOOL LNPUBLIC AddInShouldTerminate(void) { return nrt::StopRequested() ? TRUE : FALSE; }
+BOOL LNPUBLIC AddInShouldTerminate(void) {
+    nrt::ReportReady();
+    return nrt::StopRequested() ? TRUE : FALSE;
+}
 
 BOOL LNPUBLIC AddInSecondsHaveElapsed(DWORD seconds) {
     if (seconds == 0) return TRUE;

@@ -10,7 +10,7 @@ namespace nrt {
 // Installs the SIGTERM/SIGINT handlers, starts the timers' clock and
 // creates the default status line named after the program.
 void StartAddInServices(const char* programPath);
-// Deletes this process's status lines.
+// Deletes this process's status lines and statistics.
 void StopAddInServices();
 // True once a stop was asked for (signal or NRTRequestStop).
 bool StopRequested();

@@ -32,7 +32,11 @@
 #include "addin.h"
 #include "env.h"
 #include "nrt_server.h"
+#include "osfiles.h"
 #include "osmisc.h"
+#include "status.h"
+#include "timecalc.h"
+#include "timeutil.h"
 
 namespace nrt {
 namespace {
@@ -173,12 +177,29 @@ struct ConsoleLogFile {
     int fd = -1;
     std::string path;
     std::time_t openedAt = 0;
+    std::string failure;  // why the log could not be written
     bool reported = false;
 };
 
+// Opens DATA/console.log for appending, created with the runtime's file mode;
+// a log linked to a file outside the data directory is refused. -1 with
+// the reason on failure.
+int OpenConsoleLog(const std::string& dataDir, std::string* reason) {
+    std::string real;
+    STATUS status = RealPathInside(dataDir, dataDir + "/console.log", &real);
+    if (status != NOERROR) {
+        *reason = ErrorTextFor(status);
+        return -1;
+    }
+    int fd = OpenCreating(real, O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) *reason = std::strerror(errno);
+    return fd;
+}
+
 void AppendToConsoleLog(const std::string& block) {
     static ConsoleLogFile log;
-    std::string path = DataDirectory() + "/console.log";
+    std::string dataDir = DataDirectory();
+    std::string path = dataDir + "/console.log";
     std::time_t now = std::time(nullptr);
     std::lock_guard<std::mutex> lock(log.mutex);
     if (log.fd >= 0 && (path != log.path || now != log.openedAt)) {
@@ -186,14 +207,15 @@ void AppendToConsoleLog(const std::string& block) {
         log.fd = -1;
     }
     if (log.fd < 0) {
-        log.fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        log.fd = OpenConsoleLog(dataDir, &log.failure);
         log.path = path;
         log.openedAt = now;
     }
     bool written = log.fd >= 0 && WriteAll(log.fd, block);
+    if (log.fd >= 0 && !written) log.failure = std::strerror(errno);
     if (!written && !log.reported) {
         log.reported = true;
-        std::fprintf(stderr, "notesrt: cannot append to %s: %s\n", path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "notesrt: cannot append to %s: %s\n", path.c_str(), log.failure.c_str());
     }
 }
 
@@ -220,12 +242,13 @@ std::string FormatBounded(const char* format, va_list args) {
     return std::string(buffer, size_t(n) < sizeof(buffer) ? size_t(n) : kMaxFormattedText);
 }
 
+// The server's local time (notes.ini's zone, as Notes times show it).
 std::string LocalTimeStamp() {
-    std::time_t now = std::time(nullptr);
-    std::tm local;
-    localtime_r(&now, &local);
+    int64_t gm = CurrentTicks();
+    WallClock clock = WallClockOf(gm - WallOffsetTicks(ServerZone(), gm));
     char text[32];
-    std::strftime(text, sizeof(text), "%Y/%m/%d %H:%M:%S", &local);
+    std::snprintf(text, sizeof(text), "%04d/%02d/%02d %02d:%02d:%02d", clock.year, clock.month, clock.day,
+                  clock.hour, clock.minute, clock.second);
     return text;
 }
 
@@ -246,13 +269,14 @@ void WriteGatheredLog() { Stdout().WriteGathered(); }
 
 void LogText(const std::string& text, bool gather) {
     Sink& sink = LogSink();
+    std::string block = StampedLines(text, LocalTimeStamp());
     {
         std::lock_guard<std::mutex> lock(sink.mutex);
-        if (sink.callback != nullptr) sink.callback(sink.context, text.c_str());
+        bool instead = sink.callback != nullptr && (sink.flags & NRT_LOGSINK_INSTEAD_OF_STDOUT);
+        if (sink.callback != nullptr) sink.callback(sink.context, instead ? block.c_str() : text.c_str());
         if (sink.callback != nullptr && (sink.flags & NRT_LOGSINK_ONLY)) return;
+        if (!instead) Stdout().Write(block, gather);
     }
-    std::string block = StampedLines(text, LocalTimeStamp());
-    Stdout().Write(block, gather);
     AppendToConsoleLog(block);
 }
 

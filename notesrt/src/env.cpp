@@ -19,6 +19,7 @@
 
 #include "nrt_env.h"
 #include "osenv.h"
+#include "osfiles.h"
 #include "status.h"
 
 namespace nrt {
@@ -164,6 +165,7 @@ STATUS ResolveDbPath(const char* name, bool create, std::string* path) {
     if (absolute || !SplitComponents(text, &parts))
         return Fail(ERR_BAD_PATH, "database name \"" + text + "\"");
     std::string current = DataDirectory();
+    bool missing = false;
     for (size_t i = 0; i < parts.size(); ++i) {
         bool last = i + 1 == parts.size();
         std::string found;
@@ -176,11 +178,14 @@ STATUS ResolveDbPath(const char* name, bool create, std::string* path) {
             current += "/" + found;
             continue;
         }
-        if (!create) return Fail(ERR_NOEXIST, "database \"" + text + "\"");
+        missing = true;
         current += "/" + Lower(parts[i]);
     }
-    *path = current;
-    return NOERROR;
+    // Links inside the data directory may lead anywhere: where they lead must
+    // be inside too, also for a file not there yet.
+    STATUS status = RealPathInside(DataDirectory(), current, path);
+    if (status == NOERROR && missing && !create) return Fail(ERR_NOEXIST, "database \"" + text + "\"");
+    return status;
 }
 
 }  // namespace nrt

@@ -19,7 +19,9 @@ std::string UserName();
 // name is relative ('\' and '/' both separate), never climbs out with "..",
 // and is matched without regard to letter case; an existing file wins, a
 // name without extension also finds NAME.nsf. With create, components that
-// do not exist yet are taken in lower case.
+// do not exist yet are taken in lower case. The path returned is the real
+// one, links followed; a name that links lead outside the data directory is
+// refused with ERR_BAD_PATH, as a climbing one is.
 STATUS ResolveDbPath(const char* name, bool create, std::string* path);
 
 }  // namespace nrt

@@ -1,27 +1,41 @@
-// localsock.cpp - abstract datagram sockets and process liveness tokens.
+// localsock.cpp - socket files in a directory, and process liveness tokens.
 #include "localsock.h"
 
-#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <random>
 
-#include "env.h"
-
 namespace nrt {
 namespace {
 
-uint64_t Fnv1a(const std::string& text) {
-    uint64_t hash = 0xcbf29ce484222325ull;
-    for (unsigned char c : text) {
-        hash ^= c;
-        hash *= 0x100000001b3ull;
-    }
-    return hash;
+// The address of name in the directory dirFd, through the process's own
+// view of its descriptors; false when it does not fit.
+bool AddressInDirectory(int dirFd, const std::string& name, sockaddr_un* address, socklen_t* length) {
+    std::memset(address, 0, sizeof(*address));
+    address->sun_family = AF_UNIX;
+    int written = std::snprintf(address->sun_path, sizeof(address->sun_path), "/proc/self/fd/%d/%s",
+                                dirFd, name.c_str());
+    if (written < 0 || size_t(written) >= sizeof(address->sun_path)) return false;
+    *length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(written) + 1);
+    return true;
+}
+
+// The abstract address of name: the leading NUL of sun_path selects the
+// abstract namespace.
+bool AbstractAddress(const std::string& name, sockaddr_un* address, socklen_t* length) {
+    if (name.size() > sizeof(address->sun_path) - 1) return false;
+    std::memset(address, 0, sizeof(*address));
+    address->sun_family = AF_UNIX;
+    std::memcpy(address->sun_path + 1, name.data(), name.size());
+    *length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    return true;
 }
 
 std::string TokenSocketName(const std::string& token) { return "zelrep:live:" + token; }
@@ -48,41 +62,20 @@ std::string NewToken() {
 
 }  // namespace
 
-std::string DataScopedName(const char* kind, const std::string& name) {
-    char hash[24];
-    std::snprintf(hash, sizeof(hash), "%016llx", (unsigned long long)Fnv1a(DataDirectory()));
-    return std::string("zelrep:") + hash + ":" + kind + ":" + name;
-}
-
 int OpenDatagramSocket() { return socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0); }
 
-bool AbstractAddress(const std::string& name, sockaddr_un* address, socklen_t* length) {
-    if (name.size() > kMaxSocketNameLength) return false;
-    std::memset(address, 0, sizeof(*address));
-    address->sun_family = AF_UNIX;
-    // The leading NUL of sun_path selects the abstract namespace.
-    std::memcpy(address->sun_path + 1, name.data(), name.size());
-    *length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    return true;
-}
-
-int BindAbstract(int fd, const std::string& name) {
+int BindInDirectory(int fd, int dirFd, const std::string& name) {
     sockaddr_un address;
     socklen_t length;
-    if (!AbstractAddress(name, &address, &length)) return ENAMETOOLONG;
+    if (!AddressInDirectory(dirFd, name, &address, &length)) return ENAMETOOLONG;
     return bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 ? 0 : errno;
 }
 
-bool AbstractNameBound(const std::string& name) {
+int ConnectInDirectory(int fd, int dirFd, const std::string& name) {
     sockaddr_un address;
     socklen_t length;
-    if (!AbstractAddress(name, &address, &length)) return false;
-    int fd = OpenDatagramSocket();
-    if (fd < 0) return false;
-    // Connecting a datagram socket only checks that a peer is bound there.
-    bool bound = connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0;
-    close(fd);
-    return bound;
+    if (!AddressInDirectory(dirFd, name, &address, &length)) return ENAMETOOLONG;
+    return connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 ? 0 : errno;
 }
 
 std::string ProcessToken() {
@@ -93,10 +86,23 @@ std::string ProcessToken() {
     holder.fd = OpenDatagramSocket();
     holder.token = NewToken();
     holder.owner = getpid();
-    if (holder.fd >= 0) BindAbstract(holder.fd, TokenSocketName(holder.token));
+    sockaddr_un address;
+    socklen_t length;
+    if (holder.fd >= 0 && AbstractAddress(TokenSocketName(holder.token), &address, &length))
+        bind(holder.fd, reinterpret_cast<sockaddr*>(&address), length);
     return holder.token;
 }
 
-bool TokenAlive(const std::string& token) { return AbstractNameBound(TokenSocketName(token)); }
+bool TokenAlive(const std::string& token) {
+    sockaddr_un address;
+    socklen_t length;
+    if (!AbstractAddress(TokenSocketName(token), &address, &length)) return false;
+    int fd = OpenDatagramSocket();
+    if (fd < 0) return false;
+    // Connecting a datagram socket only checks that a peer is bound there.
+    bool bound = connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0;
+    close(fd);
+    return bound;
+}
 
 }  // namespace nrt

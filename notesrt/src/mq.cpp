@@ -1,19 +1,27 @@
 // mq.cpp - message queues between the processes of one data directory.
 //
-// A queue is an abstract Unix datagram socket named after the data
-// directory and the queue name, bound by the process that created it (the
-// owner, the only reader). Because the kernel frees the name when the owner
-// ends, a name held by a live process answers ERR_DUPLICATE_MQ and a name
-// left by a process that died can be created again. Every datagram starts
-// with one kind byte: a message or the quit request. The reader checks the
-// sender's credentials and drops datagrams of other users (root excepted).
-// Messages arrive in the order sent; priorities are not used.
+// A queue is a Unix datagram socket file in the private directory of the
+// data directory (DATA/.notesrt/queues, see osfiles.h), named after the
+// queue and bound by the process that created it (the owner, the only
+// reader). Only the server's user and root may enter that directory, so
+// nobody else can take a queue's name, read its messages or send to it;
+// and both ends check: a sender puts only to a socket file of the server's
+// user, the reader takes only datagrams whose credentials are the server's
+// user's or root's. A socket file left by a process that died answers
+// "connection refused": its name is free and the next creator takes it
+// over; creation is serialised by a lock on the directory. Every datagram
+// starts with one kind byte: a message or the quit request. Messages
+// arrive in the order sent; priorities are not used.
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -22,9 +30,11 @@
 #include <vector>
 
 #include "addinrt.h"
+#include "env.h"
 #include "handles.h"
 #include "localsock.h"
 #include "mq.h"
+#include "osfiles.h"
 #include "status.h"
 
 namespace nrt {
@@ -32,30 +42,45 @@ namespace {
 
 constexpr char kMessage = 'M';
 constexpr char kQuit = 'Q';
-// The queue name part of the socket name leaves room for the scope.
 constexpr size_t kMaxQueueName = 64;
 // How long a put waits for room in a full queue before it gives up.
 constexpr int kFullQueueWaitMs = 1000;
 
+// Where a queue lives: its data directory and the name of its socket file.
+struct QueuePlace {
+    std::string dataDir;
+    std::string file;
+    std::string Key() const { return dataDir + "/" + file; }
+};
+
 // A queue created by this process.
 struct OwnedQueue {
+    QueuePlace place;
     int fd = -1;
+    int dirFd = -1;  // the queue directory, holding the socket file
+    struct stat bound {};  // the socket file as bound: closing removes only that one
     bool quitting = false;
     int opens = 0;
     std::vector<char> datagram = std::vector<char>(MQ_MAX_MSGSIZE + 1);
 };
 
 struct QueueHandle {
-    std::string scoped_name;
+    QueuePlace place;
     OwnedQueue* owned = nullptr;  // null for a handle to another process's queue
 };
 
 struct Queues {
     std::mutex mutex;
     pid_t pid = getpid();  // a forked child does not own its parent's queues
-    std::map<std::string, std::unique_ptr<OwnedQueue>> owned;  // by scoped name
+    std::map<std::string, std::unique_ptr<OwnedQueue>> owned;  // by place
     HandleTable<QueueHandle> handles;
 };
+
+void CloseDescriptors(OwnedQueue& queue) {
+    if (queue.fd >= 0) close(queue.fd);
+    if (queue.dirFd >= 0) close(queue.dirFd);
+    queue.fd = queue.dirFd = -1;
+}
 
 // The registry, locked; a forked child first forgets the queues of its
 // parent (their names stay bound by the parent).
@@ -63,7 +88,7 @@ Queues& LockedQueues(std::unique_lock<std::mutex>* lock) {
     static Queues queues;
     *lock = std::unique_lock<std::mutex>(queues.mutex);
     if (queues.pid != getpid()) {
-        for (auto& entry : queues.owned) close(entry.second->fd);
+        for (auto& entry : queues.owned) CloseDescriptors(*entry.second);
         queues.owned.clear();
         std::vector<uint32_t> inherited;
         queues.handles.ForEach([&](uint32_t handle, const QueueHandle&) { inherited.push_back(handle); });
@@ -79,24 +104,120 @@ STATUS CheckName(const char* name) {
     return NOERROR;
 }
 
-std::string ScopedQueueName(const char* name) { return DataScopedName("mq", name); }
+// Any name of up to 64 bytes gives a short file name of letters and digits.
+QueuePlace PlaceOf(const char* name) {
+    uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a
+    for (const char* c = name; *c != '\0'; ++c) {
+        hash ^= (unsigned char)*c;
+        hash *= 0x100000001b3ull;
+    }
+    char file[24];
+    std::snprintf(file, sizeof(file), "q%016llx", (unsigned long long)hash);
+    return QueuePlace{DataDirectory(), file};
+}
+
+std::string Described(const char* name) { return std::string("queue ") + name; }
+
+// A failure of the queue directory or of its socket files, as the queue's
+// status: a queue that is not there, or that belongs to another user.
+STATUS QueueFailure(STATUS status, const std::string& what) {
+    if (ERR(status) == ERR_NOEXIST) return Fail(ERR_NO_SUCH_MQ, what);
+    if (ERR(status) == ERR_NOACCESS) return Fail(ERR_MQ_OTHER_USER, what);
+    return status;
+}
+
+STATUS SocketFailure(int error, const std::string& what) {
+    if (error == ECONNREFUSED || error == ENOENT) return Fail(ERR_NO_SUCH_MQ, what + " has ended");
+    if (error == EACCES || error == EPERM) return Fail(ERR_MQ_OTHER_USER, what);
+    return StatusFromErrno(error, what);
+}
+
+STATUS OpenQueueDirectory(const QueuePlace& place, bool create, const std::string& what, int* dirFd) {
+    STATUS status = OpenPrivateDirectory(place.dataDir, "queues", create, dirFd);
+    return status == NOERROR ? NOERROR : QueueFailure(status, what);
+}
+
+// Connects a new socket with the queue's socket file, which must be a socket
+// of the server's user.
+STATUS ConnectToQueue(const QueuePlace& place, const std::string& what, int* fd) {
+    *fd = -1;
+    int dirFd = -1;
+    STATUS status = OpenQueueDirectory(place, false, what, &dirFd);
+    if (status != NOERROR) return status;
+    struct stat info;
+    int error = fstatat(dirFd, place.file.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+    if (error == 0 && (!S_ISSOCK(info.st_mode) || !IsServerUser(place.dataDir, info.st_uid)))
+        error = EPERM;
+    int socketFd = error == 0 ? OpenDatagramSocket() : -1;
+    if (error == 0 && socketFd < 0) error = errno;
+    if (error == 0) error = ConnectInDirectory(socketFd, dirFd, place.file);
+    close(dirFd);
+    if (error != 0) {
+        if (socketFd >= 0) close(socketFd);
+        return SocketFailure(error, what);
+    }
+    *fd = socketFd;
+    return NOERROR;
+}
+
+// Binds the queue's socket, taking over a file left by a process that
+// died; whatever else of another user holds the name goes. Called with the
+// queue directory locked.
+STATUS BindLocked(OwnedQueue& queue, const std::string& what) {
+    struct stat info;
+    if (fstatat(queue.dirFd, queue.place.file.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        (!S_ISSOCK(info.st_mode) || !IsServerUser(queue.place.dataDir, info.st_uid)))
+        unlinkat(queue.dirFd, queue.place.file.c_str(), 0);
+    int probe = OpenDatagramSocket();
+    if (probe < 0) return StatusFromErrno(errno, what);
+    int error = ConnectInDirectory(probe, queue.dirFd, queue.place.file);
+    close(probe);
+    if (error == 0) return Fail(ERR_DUPLICATE_MQ, what);
+    if (error == ECONNREFUSED) unlinkat(queue.dirFd, queue.place.file.c_str(), 0);
+    else if (error != ENOENT) return SocketFailure(error, what);
+    queue.fd = OpenDatagramSocket();
+    if (queue.fd < 0) return StatusFromErrno(errno, what);
+    int on = 1;
+    setsockopt(queue.fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof(on));
+    error = BindInDirectory(queue.fd, queue.dirFd, queue.place.file);
+    if (error == EADDRINUSE) return Fail(ERR_DUPLICATE_MQ, what);
+    if (error != 0) return StatusFromErrno(error, what);
+    const char* file = queue.place.file.c_str();
+    fchmodat(queue.dirFd, file, NewFileMode(), 0);
+    GiveToServerUser(queue.place.dataDir, queue.dirFd, file);
+    fstatat(queue.dirFd, file, &queue.bound, AT_SYMLINK_NOFOLLOW);
+    return NOERROR;
+}
 
 // Caller holds the mutex.
-STATUS CreateLocked(Queues& queues, const std::string& scoped, const char* name) {
-    if (queues.owned.count(scoped)) return Fail(ERR_DUPLICATE_MQ, std::string("queue ") + name);
+STATUS CreateLocked(Queues& queues, const QueuePlace& place, const char* name) {
+    std::string what = Described(name);
+    if (queues.owned.count(place.Key())) return Fail(ERR_DUPLICATE_MQ, what);
     auto queue = std::make_unique<OwnedQueue>();
-    queue->fd = OpenDatagramSocket();
-    if (queue->fd < 0) return StatusFromErrno(errno, "queue socket");
-    int on = 1;
-    setsockopt(queue->fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof(on));
-    int err = BindAbstract(queue->fd, scoped);
-    if (err != 0) {
-        close(queue->fd);
-        if (err == EADDRINUSE) return Fail(ERR_DUPLICATE_MQ, std::string("queue ") + name);
-        return StatusFromErrno(err, std::string("queue ") + name);
+    queue->place = place;
+    STATUS status = OpenQueueDirectory(place, true, what, &queue->dirFd);
+    if (status != NOERROR) return status;
+    flock(queue->dirFd, LOCK_EX);
+    status = BindLocked(*queue, what);
+    flock(queue->dirFd, LOCK_UN);
+    if (status != NOERROR) {
+        CloseDescriptors(*queue);
+        return status;
     }
-    queues.owned.emplace(scoped, std::move(queue));
+    queues.owned.emplace(place.Key(), std::move(queue));
     return NOERROR;
+}
+
+// Ends a queue of this process: its socket file goes, unless another
+// process has taken the name over meanwhile.
+void EndQueue(OwnedQueue& queue) {
+    flock(queue.dirFd, LOCK_EX);
+    struct stat info;
+    if (fstatat(queue.dirFd, queue.place.file.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        info.st_ino == queue.bound.st_ino && info.st_dev == queue.bound.st_dev)
+        unlinkat(queue.dirFd, queue.place.file.c_str(), 0);
+    flock(queue.dirFd, LOCK_UN);
+    CloseDescriptors(queue);
 }
 
 // Sends on a socket connected to the queue; when the queue is full, waits
@@ -114,31 +235,27 @@ ssize_t SendWithRoom(int fd, const std::string& datagram) {
     }
 }
 
-STATUS SendDatagram(const std::string& scoped, char kind, const char* data, WORD length) {
-    sockaddr_un address;
-    socklen_t address_length;
-    if (!AbstractAddress(scoped, &address, &address_length)) return Fail(ERR_MQ_NAME, scoped);
+STATUS SendDatagram(const QueuePlace& place, char kind, const char* data, WORD length) {
     std::string datagram(1, kind);
     if (length > 0) datagram.append(data, length);
-    int fd = OpenDatagramSocket();
-    if (fd < 0) return StatusFromErrno(errno, "queue socket");
-    ssize_t sent = -1;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), address_length) == 0)
-        sent = SendWithRoom(fd, datagram);
-    int err = errno;
+    int fd = -1;
+    STATUS status = ConnectToQueue(place, "queue", &fd);
+    if (status != NOERROR) return status;
+    ssize_t sent = SendWithRoom(fd, datagram);
+    int error = errno;
     close(fd);
     if (sent >= 0) return NOERROR;
-    if (err == ECONNREFUSED || err == ENOENT) return Fail(ERR_NO_SUCH_MQ, "queue has ended");
-    if (err == EAGAIN) return Fail(ERR_MQ_EXCEEDED_QUOTA, "queue is full");
-    return StatusFromErrno(err, "sending to a queue");
+    if (error == EAGAIN) return Fail(ERR_MQ_EXCEEDED_QUOTA, "queue is full");
+    return SocketFailure(error, "queue");
 }
 
-bool FromAllowedSender(msghdr* header) {
+// Datagrams of the server's user and of root only.
+bool FromAllowedSender(msghdr* header, const std::string& dataDir) {
     for (cmsghdr* c = CMSG_FIRSTHDR(header); c != nullptr; c = CMSG_NXTHDR(header, c)) {
         if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_CREDENTIALS) continue;
         ucred credentials;
         std::memcpy(&credentials, CMSG_DATA(c), sizeof(credentials));
-        return credentials.uid == geteuid() || credentials.uid == 0;
+        return IsServerUser(dataDir, credentials.uid);
     }
     return false;
 }
@@ -158,7 +275,7 @@ ssize_t ReceiveDatagram(OwnedQueue& queue) {
         ssize_t n = recvmsg(queue.fd, &header, MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
-        if (n > 0 && FromAllowedSender(&header)) return n;
+        if (n > 0 && FromAllowedSender(&header, queue.place.dataDir)) return n;
     }
 }
 
@@ -210,7 +327,7 @@ STATUS LNPUBLIC MQCreate(const char* queueName, WORD /*quota*/, DWORD /*options*
     if (status != NOERROR) return status;
     std::unique_lock<std::mutex> lock;
     nrt::Queues& queues = nrt::LockedQueues(&lock);
-    return nrt::CreateLocked(queues, nrt::ScopedQueueName(queueName), queueName);
+    return nrt::CreateLocked(queues, nrt::PlaceOf(queueName), queueName);
 }
 
 STATUS LNPUBLIC MQOpen(const char* queueName, DWORD options, MQHANDLE* retQueue) {
@@ -218,16 +335,20 @@ STATUS LNPUBLIC MQOpen(const char* queueName, DWORD options, MQHANDLE* retQueue)
     *retQueue = 0;
     STATUS status = nrt::CheckName(queueName);
     if (status != NOERROR) return status;
-    std::string scoped = nrt::ScopedQueueName(queueName);
+    nrt::QueuePlace place = nrt::PlaceOf(queueName);
     std::unique_lock<std::mutex> lock;
     nrt::Queues& queues = nrt::LockedQueues(&lock);
-    bool exists = queues.owned.count(scoped) || nrt::AbstractNameBound(scoped);
-    if (!exists && !(options & MQ_OPEN_CREATE))
-        return nrt::Fail(ERR_NO_SUCH_MQ, std::string("queue ") + queueName);
-    if (!exists && (status = nrt::CreateLocked(queues, scoped, queueName)) != NOERROR) return status;
+    if (!queues.owned.count(place.Key())) {
+        int fd = -1;
+        status = nrt::ConnectToQueue(place, nrt::Described(queueName), &fd);
+        if (status == NOERROR) close(fd);
+        if (ERR(status) == ERR_NO_SUCH_MQ && (options & MQ_OPEN_CREATE))
+            status = nrt::CreateLocked(queues, place, queueName);
+        if (status != NOERROR) return status;
+    }
     auto handle = std::make_unique<nrt::QueueHandle>();
-    handle->scoped_name = scoped;
-    auto owned = queues.owned.find(scoped);
+    handle->place = place;
+    auto owned = queues.owned.find(place.Key());
     if (owned != queues.owned.end()) {
         handle->owned = owned->second.get();
         handle->owned->opens++;
@@ -242,15 +363,15 @@ STATUS LNPUBLIC MQClose(MQHANDLE queue, DWORD /*options*/) {
     std::unique_ptr<nrt::QueueHandle> handle = queues.handles.Remove(queue);
     if (!handle) return nrt::Fail(ERR_MQ_EMPTY, "MQClose of an unknown queue handle");
     if (handle->owned != nullptr && --handle->owned->opens == 0) {
-        close(handle->owned->fd);
-        queues.owned.erase(handle->scoped_name);
+        nrt::EndQueue(*handle->owned);
+        queues.owned.erase(handle->place.Key());
     }
     return NOERROR;
 }
 
 STATUS LNPUBLIC MQPut(MQHANDLE queue, WORD /*priority*/, const char* buffer, WORD length,
                       DWORD /*options*/) {
-    std::string scoped;
+    nrt::QueuePlace place;
     {
         std::unique_lock<std::mutex> lock;
         nrt::Queues& queues = nrt::LockedQueues(&lock);
@@ -258,11 +379,11 @@ STATUS LNPUBLIC MQPut(MQHANDLE queue, WORD /*priority*/, const char* buffer, WOR
         if (handle == nullptr) return nrt::Fail(ERR_INVALID_HANDLE, "MQPut");
         if (handle->owned != nullptr && handle->owned->quitting)
             return nrt::Fail(ERR_MQ_QUITTING, "MQPut");
-        scoped = handle->scoped_name;
+        place = handle->place;
     }
     if (length > MQ_MAX_MSGSIZE || (buffer == nullptr && length > 0))
         return nrt::Fail(ERR_BAD_PARAM, "MQPut message length");
-    return nrt::SendDatagram(scoped, nrt::kMessage, buffer, length);
+    return nrt::SendDatagram(place, nrt::kMessage, buffer, length);
 }
 
 STATUS LNPUBLIC MQGet(MQHANDLE queue, char* buffer, WORD bufferLength, DWORD options,
@@ -292,7 +413,7 @@ STATUS LNPUBLIC MQGet(MQHANDLE queue, char* buffer, WORD bufferLength, DWORD opt
 }
 
 void LNPUBLIC MQPutQuitMsg(MQHANDLE queue) {
-    std::string scoped;
+    nrt::QueuePlace place;
     {
         std::unique_lock<std::mutex> lock;
         nrt::Queues& queues = nrt::LockedQueues(&lock);
@@ -302,9 +423,9 @@ void LNPUBLIC MQPutQuitMsg(MQHANDLE queue) {
             handle->owned->quitting = true;
             return;
         }
-        scoped = handle->scoped_name;
+        place = handle->place;
     }
-    nrt::SendDatagram(scoped, nrt::kQuit, nullptr, 0);
+    nrt::SendDatagram(place, nrt::kQuit, nullptr, 0);
 }
 
 BOOL LNPUBLIC MQIsQuitPending(MQHANDLE queue) {

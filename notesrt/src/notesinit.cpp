@@ -3,6 +3,8 @@
 // NotesInitExtended settles the data directory: an argument "=file.ini"
 // names a settings file whose Directory setting, if any, is the data
 // directory; otherwise NOTES_DATA_DIR, else the current directory.
+// It then logs a warning for each notes.ini setting the runtime cannot use
+// as written or that breaks the order of a pass (NRTCheckSettings).
 // NotesSDKMAINCommandLineBegin hands the program its arguments without the
 // "=file.ini" ones. AddInSDKInit starts the add-in services (stop signals,
 // timers, the default status line); AddInSDKTerm and NotesTerm remove the
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "addinrt.h"
+#include "conslog.h"
 #include "env.h"
 #include "notesinit.h"
 #include "nrt_env.h"
@@ -72,6 +75,8 @@ STATUS SettleDataDirectory(int argc, char* argv[]) {
     return NOERROR;
 }
 
+void LogWarning(void*, const char* text) { LogText(std::string("Warning: ") + text, false); }
+
 void ErrorText(STATUS status, char* text, WORD length) {
     if (text == nullptr) return;
     if (OSLoadString(NULLHANDLE, ERR(status), text, length) == 0)
@@ -87,6 +92,7 @@ STATUS LNPUBLIC NotesInitExtended(int argc, char* argv[]) {
     STATUS status = nrt::InjectedFailure("NotesInitExtended");
     if (status == NOERROR) status = nrt::SettleDataDirectory(argc, argv);
     nrt::g_initialized = status == NOERROR;
+    if (nrt::g_initialized) NRTCheckSettings(&nrt::LogWarning, nullptr);
     return status;
 }
 

@@ -18,6 +18,7 @@
 #include "nrt_fault.h"
 #include "nsfdb.h"
 #include "nsfnote.h"
+#include "osfiles.h"
 #include "ostime.h"
 #include "status.h"
 #include "store.h"
@@ -50,7 +51,7 @@ STATUS OpenStore(const char* path, std::unique_ptr<Store>* store) {
 }
 
 STATUS TakeScanLock(const std::string& path, int* fd) {
-    *fd = ::open(ScanLockPath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    *fd = OpenCreating(ScanLockPath(path), O_RDWR | O_CLOEXEC);
     if (*fd < 0) return StatusFromErrno(errno, "scan lock of " + path);
     if (flock(*fd, LOCK_EX | LOCK_NB) == 0) return NOERROR;
     int error = errno;
@@ -118,14 +119,16 @@ void RemoveFiles(const std::string& file) {
     ::unlink(ScanLockPath(file).c_str());
 }
 
-// Replaces an existing file only when it is one of our databases.
+// Replaces an existing file only when it is one of our databases (with
+// force); a file that is not one is named for what it is.
 STATUS MakeRoomFor(const std::string& file, BOOL force) {
     struct stat info;
     if (stat(file.c_str(), &info) != 0) return NOERROR;
-    if (!force) return Fail(ERR_FILE_EXISTS, "create " + file);
+    if (S_ISDIR(info.st_mode)) return Fail(ERR_DIRECTORY, "create " + file);
     std::unique_ptr<Store> existing;
     STATUS status = Store::Open(file, &existing);
     if (status != NOERROR) return status;
+    if (!force) return Fail(ERR_FILE_EXISTS, "create " + file);
     existing.reset();
     RemoveStoreFiles(file);
     return NOERROR;

@@ -26,7 +26,7 @@ const ErrorText kErrorTexts[] = {
     {ERR_INVALID_HANDLE, "Invalid or closed handle"},
     {ERR_IO, "Disk read or write failed"},
     {ERR_DISK_FULL, "The disk is full"},
-    {ERR_BAD_PATH, "Database path must be relative to the data directory and stay inside it"},
+    {ERR_BAD_PATH, "Path must be relative to the data directory and must not lead outside it"},
     {ERR_BAD_PARAM, "Invalid argument"},
     {ERR_FILE_EXISTS, "File already exists"},
     {ERR_NOT_NSF, "File is not a database"},
@@ -58,6 +58,7 @@ const ErrorText kErrorTexts[] = {
     {ERR_MQ_BFR_TOO_SMALL, "Message is longer than the receive buffer"},
     {ERR_MQ_QUITTING, "Message queue is being closed"},
     {ERR_MQ_NAME, "Message queue name is empty or too long"},
+    {ERR_MQ_OTHER_USER, "Message queue belongs to another user"},
     {ERR_FORMULA_COMPILATION, "Formula error"},
     {ERR_ADDIN_INIT, "Notes runtime could not be initialized"},
     {ERR_ADDIN_ARGS, "Command line is not valid"},
@@ -82,7 +83,7 @@ STATUS Fail(STATUS status, const std::string& context) {
 
 void ClearLastError() { t_last_error.clear(); }
 
-STATUS StatusFromSqlite(int rc, const std::string& context, const char* message) {
+STATUS StatusFromSqlite(int rc, const std::string& context, const char* message, int systemErrno) {
     if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE) return NOERROR;
     STATUS status;
     switch (rc & 0xFF) {
@@ -92,7 +93,9 @@ STATUS StatusFromSqlite(int rc, const std::string& context, const char* message)
         case SQLITE_NOTADB: status = ERR_NOT_NSF; break;
         case SQLITE_CORRUPT: status = ERR_DB_CORRUPT; break;
         case SQLITE_FULL: status = ERR_DISK_FULL; break;
-        case SQLITE_CANTOPEN: status = ERR_NOEXIST; break;
+        case SQLITE_CANTOPEN:
+            status = systemErrno == EACCES || systemErrno == EPERM ? ERR_NOACCESS : ERR_NOEXIST;
+            break;
         case SQLITE_PERM:
         case SQLITE_READONLY:
         case SQLITE_AUTH: status = ERR_NOACCESS; break;

@@ -14,8 +14,10 @@
 namespace nrt {
 
 // SQLite primary or extended result code to a status; SQLITE_OK gives
-// NOERROR. context names the operation and file.
-STATUS StatusFromSqlite(int rc, const std::string& context, const char* message = nullptr);
+// NOERROR. context names the operation and file; systemErrno is the
+// operating system's error behind it, when known.
+STATUS StatusFromSqlite(int rc, const std::string& context, const char* message = nullptr,
+                        int systemErrno = 0);
 // errno value to a status.
 STATUS StatusFromErrno(int err, const std::string& context);
 // Records a failure the runtime detected itself; returns status.

@@ -2,26 +2,18 @@
 // AddInDeleteStatusLine and the listing that nserver's "show tasks" uses.
 #include "statusline.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdarg>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "addin.h"
 #include "conslog.h"
-#include "env.h"
 #include "handles.h"
-#include "localsock.h"
 #include "nrt_server.h"
+#include "procfiles.h"
 
 namespace nrt {
 namespace {
@@ -31,7 +23,7 @@ constexpr size_t kMaxTaskName = 79;
 struct StatusLine {
     std::string name;
     std::string text;
-    std::string file;  // where other processes read it
+    OwnFile file;  // where other processes read it
 };
 
 HandleTable<StatusLine>& Lines() {
@@ -39,28 +31,7 @@ HandleTable<StatusLine>& Lines() {
     return lines;
 }
 
-std::string StatusDirectory() { return DataDirectory() + "/.status"; }
-
-// Status texts are shown on one console line.
-std::string OneLine(const std::string& text, size_t limit) {
-    std::string line = text.substr(0, limit);
-    for (char& c : line)
-        if ((unsigned char)c < 0x20 || c == 0x7F) c = ' ';
-    return line;
-}
-
-// Replaces the file in one step so that readers never see half a text.
-void Publish(const StatusLine& line) {
-    mkdir(StatusDirectory().c_str(), 0755);
-    size_t slash = line.file.rfind('/');
-    std::string temp = line.file.substr(0, slash + 1) + "." + line.file.substr(slash + 1) + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << line.name << '\n' << line.text;
-        if (!out) return;
-    }
-    std::rename(temp.c_str(), line.file.c_str());
-}
+constexpr const char* kStatusPart = "status";
 
 struct ListedLine {
     std::string name;
@@ -68,45 +39,19 @@ struct ListedLine {
     DWORD pid;
 };
 
-// "<pid>-<hex>.<handle>" or ".<pid>-<hex>.<handle>.tmp": the owner's token.
-std::string TokenOfFile(const std::string& file) {
-    std::string name = file[0] == '.' ? file.substr(1) : file;
-    return name.substr(0, name.find('.'));
-}
+// A status line's file: the task name on the first line, the text after it.
+void Publish(const StatusLine& line) { ReplaceOwnFile(line.file, line.name + '\n' + line.text); }
 
-bool ReadLine(const std::string& path, const std::string& token, ListedLine* line) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    size_t newline = content.find('\n');
-    line->name = content.substr(0, newline);
-    line->text = newline == std::string::npos ? "" : content.substr(newline + 1);
-    line->pid = DWORD(std::strtoul(token.c_str(), nullptr, 10));
-    return true;
+ListedLine ParseLine(const LiveFile& file) {
+    size_t newline = file.content.find('\n');
+    std::string text = newline == std::string::npos ? "" : file.content.substr(newline + 1);
+    return ListedLine{file.content.substr(0, newline), text, file.pid};
 }
 
 // Lines of live processes; files of ended processes are removed.
 std::vector<ListedLine> LiveLines() {
     std::vector<ListedLine> lines;
-    std::string dir = StatusDirectory();
-    DIR* handle = opendir(dir.c_str());
-    if (handle == nullptr) return lines;
-    std::map<std::string, bool> alive;
-    while (struct dirent* entry = readdir(handle)) {
-        std::string file = entry->d_name;
-        if (file == "." || file == "..") continue;
-        std::string token = TokenOfFile(file);
-        auto known = alive.find(token);
-        if (known == alive.end()) known = alive.emplace(token, TokenAlive(token)).first;
-        std::string path = dir + "/" + file;
-        if (!known->second) {
-            unlink(path.c_str());
-            continue;
-        }
-        ListedLine line;
-        if (file[0] != '.' && ReadLine(path, token, &line)) lines.push_back(line);
-    }
-    closedir(handle);
+    for (const LiveFile& file : LiveFiles(kStatusPart)) lines.push_back(ParseLine(file));
     std::sort(lines.begin(), lines.end(), [](const ListedLine& a, const ListedLine& b) {
         return a.name != b.name ? a.name < b.name : a.pid < b.pid;
     });
@@ -130,14 +75,14 @@ HANDLE LNPUBLIC AddInCreateStatusLine(const char* taskName) {
     line->name = nrt::OneLine(taskName ? taskName : "", nrt::kMaxTaskName);
     nrt::StatusLine* created = line.get();
     HANDLE handle = nrt::Lines().Add(std::move(line));
-    created->file = nrt::StatusDirectory() + "/" + nrt::ProcessToken() + "." + std::to_string(handle);
+    created->file = nrt::NewOwnFile(nrt::kStatusPart, std::to_string(handle));
     nrt::Publish(*created);
     return handle;
 }
 
 void LNPUBLIC AddInDeleteStatusLine(HANDLE hStatusLine) {
     std::unique_ptr<nrt::StatusLine> line = nrt::Lines().Remove(hStatusLine);
-    if (line) unlink(line->file.c_str());
+    if (line) nrt::RemoveOwnFile(line->file);
 }
 
 void LNPUBLIC AddInSetStatusLine(HANDLE hStatusLine, const char* format, ...) {

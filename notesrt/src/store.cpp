@@ -4,7 +4,9 @@
 // A file is taken for one of our databases only when its SQLite header
 // carries our application id and its schema version is one we know; the
 // check only reads, so a foreign file is never written. New files are
-// built under a temporary name and linked into place when complete.
+// built under a temporary name and linked into place when complete, with
+// the runtime's file mode (osfiles.h). A file this process may only read is
+// opened read-only: reads work, writes answer ERR_NOACCESS.
 #include "store.h"
 
 #include <fcntl.h>
@@ -13,13 +15,13 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 #include <random>
 
 #include "env.h"
 #include "fault.h"
 #include "nrt_fault.h"
 #include "nsfdb.h"
+#include "osfiles.h"
 #include "status.h"
 #include "timeutil.h"
 #include "unsynced.h"
@@ -135,6 +137,18 @@ void RemoveDatabaseFiles(const std::string& path) {
     }
 }
 
+// The log and shared-memory files stay beside a database for its whole life
+// (see Configure): a reader that may not write the directory cannot make
+// them, and SQLite reads a database in WAL mode only with them. A new
+// database gets them empty, with its own mode; without them it still works
+// for those who may write, so a failure here is no failure of the creation.
+void CreateLogFiles(const std::string& path) {
+    for (const char* suffix : {"-wal", "-shm"}) {
+        int fd = OpenCreating(path + suffix, O_WRONLY | O_CLOEXEC);
+        if (fd >= 0) ::close(fd);
+    }
+}
+
 }  // namespace
 
 // A cached statement with its bindings; resets the statement when done.
@@ -241,7 +255,8 @@ Store::~Store() {
 }
 
 STATUS Store::Failed(int rc, const char* what) {
-    return StatusFromSqlite(rc, std::string(what) + " in " + path_, db_ ? sqlite3_errmsg(db_) : nullptr);
+    return StatusFromSqlite(rc, std::string(what) + " in " + path_, db_ ? sqlite3_errmsg(db_) : nullptr,
+                            db_ ? sqlite3_system_errno(db_) : 0);
 }
 
 STATUS Store::Connect(int flags) {
@@ -325,6 +340,11 @@ STATUS Store::Configure() {
     if (status == NOERROR) status = Exec("PRAGMA wal_autocheckpoint = 8192");
     if (status == NOERROR) status = Exec("PRAGMA journal_size_limit = 67108864");
     if (status == NOERROR) status = Exec("PRAGMA cache_size = -16384");
+    // The last connection to close empties the log instead of deleting it and
+    // the shared-memory file, so that readers who may not write can open the
+    // database at any time (SQLite then maps the shared memory read-only).
+    int persist = 1;
+    if (status == NOERROR) sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
     return status;
 }
 
@@ -344,11 +364,14 @@ STATUS Store::Open(const std::string& path, std::unique_ptr<Store>* store) {
 STATUS Store::Create(const std::string& path, const std::string& info) {
     STATUS injected = NOERROR;
     if (FaultHit(NRT_FAULT_OPEN, &injected)) return Fail(injected, "create " + path);
-    std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-    if (error) return StatusFromErrno(error.value(), "create directory for " + path);
+    int error = MakeDirectories(path.substr(0, path.rfind('/')));
+    if (error != 0) return StatusFromErrno(error, "create directory for " + path);
 
     std::string temporary = TemporaryNameFor(path);
+    // The file has the runtime's mode before anything is written to it.
+    int fd = OpenCreating(temporary, O_RDWR | O_EXCL | O_CLOEXEC);
+    if (fd < 0) return StatusFromErrno(errno, "create " + path);
+    ::close(fd);
     STATUS status;
     {
         Store building(temporary);
@@ -376,7 +399,8 @@ STATUS Store::Create(const std::string& path, const std::string& info) {
     if (status == NOERROR && ::link(temporary.c_str(), path.c_str()) != 0)
         status = StatusFromErrno(errno, "create " + path);
     RemoveDatabaseFiles(temporary);
-    // The new name itself survives a power cut.
+    if (status == NOERROR) CreateLogFiles(path);
+    // The new names themselves survive a power cut.
     if (status == NOERROR) status = SyncFile(std::filesystem::path(path).parent_path().string());
     return status;
 }

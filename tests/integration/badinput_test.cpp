@@ -114,7 +114,7 @@ TEST_F(BadInputTest, FilterWithoutAUsableClassSuspendsUntilMended) {
     for (const std::string& text : {std::string("this is not XML at all <<<\"\"\" >>>"),
                                     std::string("<allow-class class-name=\"Person\"><allow-attr attr-name=\"Comment\"/>"),
                                     FilterOf({longName})}) {
-        SetFilter(text);
+        SetFilterItem(text);  // nsfdb instance refuses such a filter
         Reload(console);
         waiting.push_back(AddPerson("Waiting " + std::to_string(waiting.size()), "waiting"));
         ResumeAndReplicate(console);
@@ -143,6 +143,10 @@ TEST_F(BadInputTest, HugeFilterAndThousandCharacterAttributeNamesStillPublish) {
     Person person = AddPerson("Huge", "under a huge filter");
     console.Command("tell TEST replicate");
     EXPECT_TRUE(WaitForPublished(person.unid, "ADD", "under a huge filter"));
+    EXPECT_TRUE(proctest::Matches(ConsoleLog(), Literal("Orvane - TEST: Publication Filter attribute \"" +
+                                                        std::string(64, 'A') + "...\" of class Person has 1000 "
+                                                        "characters, more than 127: left out")))
+        << ConsoleLog();
 
     console.Command("tell TEST showfilter");
     EXPECT_TRUE(console.WaitForLine("^.{19}  Publisher Filter: <publisher-filter>")) << ConsoleLog();
@@ -214,8 +218,15 @@ TEST_F(BadInputTest, ConsoleMessagesOfAnyLengthOrWithControlCharacters) {
 TEST_F(BadInputTest, DatabasePathsOutsideTheDataDirectoryOrNotADatabase) {
     proctest::Console& console = StartTask();
     testenv::WriteFile(DataPath("notadb.nsf"), "just text\n");
+    // A link inside the data directory to a folder outside it that holds a
+    // copy of the directory and of the configuration.
+    std::string outside = testenv::MakeTempDir("outside");
+    std::filesystem::copy_file(DataPath("names.nsf"), outside + "/names.nsf");
+    std::filesystem::copy_file(DataPath("zelrpcfg.nsf"), outside + "/zelrpcfg.nsf");
+    std::filesystem::create_directory_symlink(outside, DataPath("lo"));
+    const std::string refused = ": Path must be relative to the data directory and must not lead outside it";
     Person during = AddPerson("During", "while the paths were bad");
-    for (const char* path : {"../names.nsf", "/etc/passwd", "notadb.nsf"}) {
+    for (const char* path : {"../names.nsf", "/etc/passwd", "notadb.nsf", "lo/names.nsf"}) {
         console.Command(std::string("tell TEST inputdb ") + path);
         console.Command("tell TEST replicate");
         std::string shown = path;
@@ -224,22 +235,64 @@ TEST_F(BadInputTest, DatabasePathsOutsideTheDataDirectoryOrNotADatabase) {
             << path << "\n" << ConsoleLog();
         EXPECT_TRUE(Serves(console));
     }
+    EXPECT_TRUE(proctest::Matches(ConsoleLog(), Literal("Unable to open input DB LO/NAMES.NSF" + refused)));
     console.Command("tell TEST inputdb names.nsf");
-    for (const char* path : {"../out.nsf", "notadb.nsf"}) {
+    const std::pair<const char*, std::string> outputs[] = {
+        {"../out.nsf", refused}, {"lo/evil.nsf", refused}, {"notadb.nsf", ": File is not a database"}};
+    for (const auto& [path, cause] : outputs) {
         console.Command(std::string("tell TEST outputdb ") + path);
         console.Command("tell TEST replicate");
         EXPECT_TRUE(console.WaitForLine("Orvane - TEST: Filtered directory updates will be written to "));
-        EXPECT_TRUE(console.WaitForLine(Literal("Orvane - TEST:  Fatal Error:  Unable to create output DB")))
+        EXPECT_TRUE(console.WaitForLine(Literal("Orvane - TEST:  Fatal Error:  Unable to create output DB" + cause)))
             << path << "\n" << ConsoleLog();
         EXPECT_TRUE(Serves(console));
     }
     std::filesystem::path parent = std::filesystem::path(dataDir_).parent_path();
     EXPECT_FALSE(std::filesystem::exists(parent / "OUT.NSF") || std::filesystem::exists(parent / "out.nsf"));
+    EXPECT_FALSE(std::filesystem::exists(outside + "/evil.nsf") || std::filesystem::exists(outside + "/EVIL.NSF"));
     EXPECT_EQ("just text\n", testenv::ReadFile(DataPath("notadb.nsf")));
+
+    // A configuration database through the link is refused as well.
+    console.Command("load zelrep OTHER -f lo/zelrpcfg.nsf");
+    EXPECT_TRUE(console.WaitForLine(Literal("Orvane - OTHER:  configuration instance not found: "
+                                            "file=lo/zelrpcfg.nsf, instance=OTHER" + refused)))
+        << ConsoleLog();
 
     console.Command("tell TEST outputdb out.nsf");
     console.Command("tell TEST replicate");
     EXPECT_TRUE(WaitForPublished(during.unid, "ADD", "while the paths were bad"));
+    EXPECT_EQ(0, console.Quit());
+    std::filesystem::remove_all(outside);
+}
+
+// A second local user, let into the data directory by a careless
+// administrator, tells the task before it runs and while it runs: each
+// tell fails with its cause, the task starts all the same and never hears
+// of it, and the owner's tells still work.
+TEST_F(BadInputTest, AnotherUserCanNeitherTellNorBlockTheTask) {
+    SKIP_UNLESS_ROOT();
+    CreateDirectory();
+    AddPerson("First", "first");
+    CreateInstance();
+    std::filesystem::permissions(dataDir_, std::filesystem::perms::all);
+    proctest::StartOptions other;
+    other.otherUser = true;
+    auto tellAsOther = [&](const std::string& command) {
+        return proctest::Run({proctest::BinPath("nserver"), "--data", dataDir_, "tell", "TEST", command}, "", other);
+    };
+    proctest::RunResult early = tellAsOther("suspend");
+    EXPECT_EQ(1, early.exitCode);
+    EXPECT_TRUE(proctest::Matches(early.err, "Message queue belongs to another user")) << early.err;
+
+    proctest::Console& console = StartServer();
+    Load(console);
+    EXPECT_TRUE(console.WaitForLine(Literal(taskfixture::kPassDone))) << ConsoleLog();
+    proctest::RunResult late = tellAsOther("loopdetectid CN=Intruder");
+    EXPECT_EQ(1, late.exitCode);
+    EXPECT_TRUE(proctest::Matches(late.err, "Cannot tell TEST \\(MQ\\$TEST\\): Message queue belongs to another user"))
+        << late.err;
+    EXPECT_TRUE(Serves(console));
+    EXPECT_FALSE(proctest::Matches(ConsoleLog(), "Intruder|Suspended")) << ConsoleLog();
     EXPECT_EQ(0, console.Quit());
 }
 

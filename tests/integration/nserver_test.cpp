@@ -1,12 +1,23 @@
 // nserver_test.cpp - the server console with real tasks: load, tell, show
 // tasks, quit (through AddInIdle, killing only a task that ignores it),
-// the one-shot tell, bad input, and the console log.
+// the one-shot commands from another shell, the service without a
+// terminal, the console at a terminal (in a pseudo-terminal), bad input,
+// and the console log.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <regex>
+#include <thread>
 
 #include "proctest.h"
 
@@ -34,7 +45,7 @@ protected:
         console.Command("show tasks");
         EXPECT_TRUE(console.WaitForLine("  Task +Status$"));
         console.Command("help");  // marks the end of the table
-        EXPECT_TRUE(console.WaitForLine("Commands \\(words in any case\\):"));
+        EXPECT_TRUE(console.WaitForLine("Commands \\(words in any case"));
         std::vector<std::string> rows;
         bool inTable = false;
         for (const std::string& line : console.OutputLines()) {
@@ -64,7 +75,9 @@ TEST_F(NServerTest, TellReachesTheUpperCasedQueueOfTheTask) {
     EXPECT_EQ(0, once.exitCode) << once.err;
     EXPECT_TRUE(console.WaitForLine("serve: received 11 bytes: show config$"));
     console.Command("tell serve " + std::string(300, 'L'));
-    EXPECT_TRUE(console.WaitForLine("serve:  Buffer too small for message data"));
+    EXPECT_TRUE(console.WaitForLine("Command too long for serve \\(300 bytes; a task reads at most 256\\); not sent\\."));
+    console.Command("tell serve " + std::string(256, 'L'));
+    EXPECT_TRUE(console.WaitForLine("serve: received 256 bytes: L+$"));
     EXPECT_EQ(0, console.Quit());
 }
 
@@ -198,6 +211,242 @@ TEST_F(NServerTest, TwoTasksLoggingAtOnceReachConsoleAndLogInOrder) {
         EXPECT_EQ(400, next[0]);
         EXPECT_EQ(400, next[1]);
     }
+}
+
+class NServiceTest : public NServerTest {
+protected:
+    // nserver --service on the test tasks, without a terminal or input.
+    proctest::Process& StartService(const std::string& serverTasks) {
+        testenv::WriteFile(DataPath("notes.ini"), "ServerName=CN=Test Server/O=Org\nServerTasks=" + serverTasks + "\n");
+        proctest::Process& service = StartProgram({proctest::BinPath("nserver"), "--data", dataDir_, "--bin",
+                                                   proctest::TestTaskDir(), "--kill-after", "2", "--service"});
+        EXPECT_TRUE(service.WaitForLine("Server console started on "));
+        return service;
+    }
+    proctest::RunResult OneShot(const std::vector<std::string>& words) {
+        std::vector<std::string> argv = {proctest::BinPath("nserver"), "--data", dataDir_};
+        argv.insert(argv.end(), words.begin(), words.end());
+        return RunProgram(argv);
+    }
+};
+
+TEST_F(NServiceTest, LoadsServerTasksAndAnswersTellShowAndQuitFromAnotherShell) {
+    proctest::Process& service = StartService("queuetask svc, looptask quiet");
+    ASSERT_TRUE(service.WaitForCount("svc: ready", 1));
+    ASSERT_TRUE(service.WaitForCount("quiet: logged 0 lines", 1));
+
+    proctest::RunResult told = OneShot({"tell", "svc", "show", "config"});
+    EXPECT_EQ(0, told.exitCode) << told.err;
+    EXPECT_EQ("svc: received 11 bytes: show config\n", told.out) << "the task's answer, without time stamps";
+
+    proctest::RunResult shown = OneShot({"show", "tasks"});
+    EXPECT_EQ(0, shown.exitCode) << shown.err;
+    EXPECT_TRUE(proctest::Matches(shown.out, "queuetask +Last message: show config\n")) << shown.out;
+    EXPECT_TRUE(proctest::Matches(shown.out, "looptask +Looping as quiet\n")) << shown.out;
+    EXPECT_EQ(shown.out, OneShot({"sh", "ta"}).out) << "abbreviations work from another shell too";
+
+    proctest::RunResult nobody = OneShot({"tell", "nobody", "hello"});
+    EXPECT_EQ(1, nobody.exitCode);
+    EXPECT_EQ("nserver: Task nobody is not running (no message queue MQ$NOBODY).\n", nobody.err);
+    proctest::RunResult tooLong = OneShot({"tell", "svc", std::string(257, 'x')});
+    EXPECT_EQ(1, tooLong.exitCode);
+    EXPECT_TRUE(proctest::Matches(tooLong.err, "Command too long for svc \\(257 bytes; a task reads at most 256\\)"))
+        << tooLong.err;
+    EXPECT_EQ(2, OneShot({"frobnicate"}).exitCode);
+
+    proctest::RunResult quit = OneShot({"quit"});
+    EXPECT_EQ(0, quit.exitCode) << quit.err;
+    EXPECT_TRUE(proctest::Matches(quit.out, "Stopping all tasks\\.\n")) << quit.out;
+    EXPECT_TRUE(proctest::Matches(quit.out, "quiet: stopping\n")) << quit.out;
+    EXPECT_TRUE(proctest::Matches(quit.out, "Server console stopped\\.\n$")) << quit.out;
+    EXPECT_EQ(0, service.WaitExitCode());
+    EXPECT_TRUE(proctest::Matches(OneShot({"show", "tasks"}).out, "No task is running")) << "read without a console";
+}
+
+TEST_F(NServiceTest, LoadReportsATaskThatEndsDuringItsStartUp) {
+    proctest::Process& service = StartService("looptask broken status=0x0103");
+    EXPECT_TRUE(service.WaitForLine(R"(Task looptask \(process \d+\) did not start: it ended during its start-up\.)"));
+
+    proctest::RunResult failed = OneShot({"load", "looptask", "again", "status=0x0103"});
+    EXPECT_EQ(1, failed.exitCode);
+    EXPECT_TRUE(proctest::Matches(failed.out, "again: started\n")) << "the task's own lines: " << failed.out;
+    EXPECT_TRUE(proctest::Matches(failed.err, R"(did not start: it ended during its start-up)")) << failed.err;
+
+    proctest::RunResult started = OneShot({"l", "looptask", "fine"});
+    EXPECT_EQ(0, started.exitCode) << started.out << started.err;
+    EXPECT_TRUE(proctest::Matches(started.out, R"(Task looptask \(process \d+\) started\.)")) << started.out;
+    EXPECT_EQ(1, OneShot({"load", "nosuchprogram"}).exitCode);
+
+    service.Signal(SIGTERM);
+    EXPECT_EQ(0, service.WaitExitCode());
+    EXPECT_TRUE(proctest::Matches(ConsoleLog(), "fine: stopping\n"));
+}
+
+TEST_F(NServiceTest, SigtermEndsAServiceWhoseOutputNobodyReads) {
+    testenv::WriteFile(DataPath("notes.ini"), "ServerTasks=looptask flood lines=30000\n");
+    int out[2];
+    ASSERT_EQ(0, pipe(out));
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, STDIN_FILENO);
+        dup2(null, STDERR_FILENO);
+        execl(proctest::BinPath("nserver").c_str(), "nserver", "--data", dataDir_.c_str(), "--bin",
+              proctest::TestTaskDir().c_str(), "--service", (char*)nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    ASSERT_TRUE(proctest::WaitForLogLine(dataDir_, "flood: logged 30000 lines", 60000)) << "the task is never held up";
+    kill(pid, SIGTERM);
+    int status = 0;
+    bool ended = false;
+    for (int i = 0; i < proctest::Scaled(100) && !ended; ++i) {
+        ended = waitpid(pid, &status, WNOHANG) == pid;
+        if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (!ended) kill(pid, SIGKILL), waitpid(pid, &status, 0);
+    close(out[0]);
+    EXPECT_TRUE(ended) << "nserver did not end on SIGTERM while its output was not read";
+    EXPECT_TRUE(proctest::Matches(ConsoleLog(), "flood: stopping\n.*\n.*Server console stopped"));
+}
+
+// nserver in a pseudo-terminal, typed at as a user would.
+class NServerTerminalTest : public NServerTest {
+protected:
+    void TearDown() override {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (master_ >= 0) close(master_);
+        NServerTest::TearDown();
+    }
+    void Start() {
+        testenv::WriteFile(DataPath("notes.ini"), "ServerName=CN=Pty Server/O=Org\n");
+        pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
+        ASSERT_GE(pid_, 0);
+        if (pid_ == 0) {
+            setenv("TERM", "dumb", 1);
+            setenv("INPUTRC", "/dev/null", 1);
+            execl(proctest::BinPath("nserver").c_str(), "nserver", "--data", dataDir_.c_str(), "--bin",
+                  proctest::TestTaskDir().c_str(), (char*)nullptr);
+            _exit(127);
+        }
+    }
+    void Type(const std::string& keys) { ASSERT_EQ(ssize_t(keys.size()), write(master_, keys.data(), keys.size())); }
+    // Reads the screen until regex matches what came since the last match.
+    bool Sees(const std::string& regex, int timeoutMs = proctest::kDefaultTimeoutMs) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(proctest::Scaled(timeoutMs));
+        std::smatch match;
+        while (!std::regex_search(screen_, match, std::regex(regex))) {
+            int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+            pollfd ready = {master_, POLLIN, 0};
+            if (left <= 0 || poll(&ready, 1, left) <= 0) return false;
+            char buffer[4096];
+            ssize_t n = read(master_, buffer, sizeof(buffer));
+            if (n <= 0) return false;
+            screen_.append(buffer, size_t(n));
+        }
+        screen_.erase(0, size_t(match.position(0) + match.length(0)));
+        return true;
+    }
+    int WaitExit() {
+        int status = 0;
+        for (int i = 0; i < proctest::Scaled(200); ++i) {
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            char buffer[4096];
+            pollfd ready = {master_, POLLIN, 0};
+            if (poll(&ready, 1, 50) <= 0 || read(master_, buffer, sizeof(buffer)) <= 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the terminal closed
+        }
+        return -1;
+    }
+
+    pid_t pid_ = -1;
+    int master_ = -1;
+    std::string screen_;
+};
+
+TEST_F(NServerTerminalTest, AbbreviationsWorkCtrlCClearsTheLineAndHistoryIsKept) {
+    Start();
+    ASSERT_TRUE(Sees("Server console started on ")) << screen_;
+    ASSERT_TRUE(Sees("Pty Server/Org \\(" + std::filesystem::path(dataDir_).filename().string() + "\\)> "))
+        << "the prompt names the server and data directory: " << screen_;
+    Type("sh ta\r");
+    EXPECT_TRUE(Sees("No task is running\\.")) << screen_;
+    Type("l looptask P1\r");
+    EXPECT_TRUE(Sees("P1: logged 0 lines")) << screen_;
+    Type("t nobody hello\r");
+    EXPECT_TRUE(Sees("Task nobody is not running")) << screen_;
+    Type("sh\tta\t\r");  // Tab completes command words
+    EXPECT_TRUE(Sees("looptask +Looping as P1")) << screen_;
+    Type("tell p\thello\r");  // and the names of loaded tasks
+    EXPECT_TRUE(Sees("Task P1 is not running \\(no message queue MQ\\$P1\\)")) << screen_;
+
+    Type("frobnicate half-typed");
+    Type("\x03");  // Ctrl-C: the line goes, the console and its task stay
+    EXPECT_TRUE(Sees("\\^C")) << screen_;
+    Type("h\r");
+    EXPECT_TRUE(Sees("Commands \\(words in any case")) << screen_;
+    EXPECT_FALSE(proctest::Matches(ConsoleLog(), "frobnicate")) << "the cleared line was not run";
+    EXPECT_FALSE(proctest::Matches(ConsoleLog(), "P1: stopping")) << "Ctrl-C stopped no task";
+
+    Type("q\r");
+    EXPECT_EQ(0, WaitExit());
+    EXPECT_TRUE(proctest::Matches(ConsoleLog(), "P1: stopping\n"));
+    std::ifstream history(DataPath(".nserver/history"));
+    std::string kept((std::istreambuf_iterator<char>(history)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(proctest::Matches(kept, "sh ta\nl looptask P1\n")) << kept;
+    EXPECT_FALSE(proctest::Matches(kept, "frobnicate"));
+    EXPECT_EQ(0700u, unsigned(std::filesystem::status(DataPath(".nserver")).permissions()) & 0777u);
+}
+
+TEST_F(NServerTest, VersionAndUsageErrors) {
+    proctest::RunResult version = RunProgram({proctest::BinPath("nserver"), "--version"});
+    EXPECT_EQ(0, version.exitCode);
+    EXPECT_TRUE(proctest::Matches(version.out, "^nserver \\d+\\.\\d+\\.\\d+\n$")) << version.out;
+    proctest::RunResult zelrep = RunProgram({proctest::BinPath("zelrep"), "--version"});
+    EXPECT_EQ(0, zelrep.exitCode);
+    EXPECT_TRUE(proctest::Matches(zelrep.out, "^zelrep \\d+\\.\\d+\\.\\d+\n$")) << zelrep.out;
+
+    proctest::RunResult bad = RunProgram({proctest::BinPath("nserver"), "--colour"});
+    EXPECT_EQ(2, bad.exitCode);
+    EXPECT_EQ(4u, proctest::Lines(bad.err).size()) << "a short usage, not the whole help: " << bad.err;
+    EXPECT_TRUE(proctest::Matches(bad.err, "^nserver: unknown option --colour\nusage: nserver")) << bad.err;
+}
+
+TEST_F(NServerTest, OneClockAndTheSettingsThatBreakAPassAreNamedAtStart) {
+    // Ten hours east of GMT: console stamps and Notes times both follow it.
+    testenv::WriteFile(DataPath("notes.ini"), "TimeZone=-10\nDateOrder=DMY\nClock=25\n");
+    std::time_t now = std::time(nullptr) + 10 * 3600;
+    std::tm east;
+    gmtime_r(&now, &east);
+    char hour[8], twelve[8];
+    std::strftime(hour, sizeof(hour), "%H:%M", &east);
+    std::strftime(twelve, sizeof(twelve), "%I", &east);  // Notes times keep the 12-hour clock
+
+    Console& console = StartServer();
+    std::string started;
+    for (const std::string& line : console.OutputLines())
+        if (proctest::Matches(line, "Server console started")) started = line;
+    EXPECT_EQ(hour, started.substr(11, 5)) << started;
+    EXPECT_TRUE(console.WaitForLine("Warning: notes.ini: DateOrder=DMY writes time texts that do not sort"));
+    EXPECT_TRUE(console.WaitForLine("Warning: notes.ini: Clock=25 is neither 12 nor 24"));
+    EXPECT_EQ(0, console.Quit());
+
+    proctest::StartOptions options = DataDirOptions();
+    proctest::RunResult task = proctest::Run({proctest::BinPath("zelrep")}, "", options);
+    EXPECT_TRUE(proctest::Matches(task.out, "Warning: notes.ini: DateOrder=DMY")) << task.out;
+    proctest::RunResult tool = RunNsfdb({"create", "x.nsf"});
+    EXPECT_EQ(0, tool.exitCode) << tool.err;
+    EXPECT_TRUE(proctest::Matches(tool.err, "nsfdb: warning: notes.ini: DateOrder=DMY")) << tool.err;
+    EXPECT_TRUE(proctest::Matches(Nsfdb({"info", "x.nsf"}), "Last modified: \\d\\d/\\d\\d/\\d{4} " +
+                                                              std::string(twelve) + ":"))
+        << "Notes times in the same zone";
 }
 
 }  // namespace

@@ -6,10 +6,14 @@
 // Owned by the nsfdb tool. Each test runs nsfdb on its own data directory.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <thread>
@@ -230,9 +234,49 @@ TEST_F(NsfdbTest, DeleteLeavesStubThatDumpSkips) {
     EXPECT_TRUE(proctest::Matches(modified, "no +" + stays)) << modified;
 
     proctest::RunResult twice = RunNsfdb({"delete", "docs.nsf", gone, stays});
-    EXPECT_EQ(1, twice.exitCode);
-    EXPECT_TRUE(proctest::Matches(twice.err, gone + " .*already deleted")) << twice.err;
+    EXPECT_EQ(0, twice.exitCode) << "a repeated deletion is done already: " << twice.err;
+    EXPECT_TRUE(proctest::Matches(twice.err, gone + " .*was already deleted")) << twice.err;
     EXPECT_TRUE(Dump("docs.nsf").empty()) << "the other UNID is still deleted";
+    EXPECT_EQ(0, RunNsfdb({"delete", "docs.nsf", gone, stays}).exitCode) << "safe to repeat again";
+}
+
+TEST_F(NsfdbTest, DumpAfterKeepsTheReadersPlaceAcrossDeletions) {
+    Nsfdb({"create", "out.nsf"});
+    std::vector<std::string> first = {Put("out.nsf", R"({"items": {"N": 1}})"),
+                                      Put("out.nsf", R"({"items": {"N": 2}})")};
+    std::vector<Json> read = Dump("out.nsf", {"--after", "0"});
+    ASSERT_EQ(2u, read.size());
+    unsigned long place = read.back().at("noteid").get<unsigned long>();
+
+    Nsfdb({"delete", "out.nsf", first[0], first[1]});  // the reader removes what it processed
+    std::string later = Put("out.nsf", R"({"items": {"N": 3}})");
+    std::vector<Json> next = Dump("out.nsf", {"--after", std::to_string(place)});
+    ASSERT_EQ(1u, next.size());
+    EXPECT_EQ(later, next[0].at("unid"));
+    EXPECT_GT(next[0].at("noteid").get<unsigned long>(), place);
+    EXPECT_TRUE(Dump("out.nsf", {"--after", next[0].at("noteid").dump()}).empty());
+}
+
+TEST_F(NsfdbTest, PurgeRemovesOnlyStubsOlderThanAsked) {
+    Nsfdb({"create", "out.nsf"});
+    std::string gone = Put("out.nsf", R"({"items": {"N": 1}})");
+    std::string stays = Put("out.nsf", R"({"items": {"N": 2}})");
+    Nsfdb({"delete", "out.nsf", gone});
+
+    EXPECT_EQ("purged 0 deletion stubs from database \"out.nsf\"\n",
+              Nsfdb({"purge", "out.nsf", "--stubs-older-than", "1"}))
+        << "a stub of today is kept";
+    EXPECT_TRUE(proctest::Matches(Nsfdb({"info", "out.nsf"}), "Deletion stubs: 1\n"));
+    EXPECT_EQ("purged 1 deletion stub from database \"out.nsf\"\n",
+              Nsfdb({"purge", "out.nsf", "--stubs-older-than", "0"}));
+    std::string info = Nsfdb({"info", "out.nsf"});
+    EXPECT_TRUE(proctest::Matches(info, "Documents: 1\nDeletion stubs: 0\n")) << info;
+    EXPECT_FALSE(proctest::Matches(Nsfdb({"modified", "out.nsf"}), gone)) << "no trace of the stub is left";
+
+    proctest::RunResult missing = RunNsfdb({"purge", "out.nsf"});
+    EXPECT_EQ(2, missing.exitCode);
+    EXPECT_TRUE(proctest::Matches(missing.err, "purge needs --stubs-older-than DAYS")) << missing.err;
+    (void)stays;
 }
 
 TEST_F(NsfdbTest, FindListsLiveDocumentsHoldingEveryValue) {
@@ -276,6 +320,55 @@ TEST_F(NsfdbTest, DumpSkipLeavesOutTheFirstLiveDocuments) {
     EXPECT_TRUE(table.size() == 3 || table[3].empty()) << "one row only";
 }
 
+// An auditor of the owner's group, with GroupReadable=1: nsfdb's reading
+// commands work on a database the auditor may not write, also while the
+// owner holds it open with a change still in its log; writing is refused.
+TEST_F(NsfdbTest, AuditorReadsADatabaseItMayNotWrite) {
+    SKIP_UNLESS_ROOT();
+    testenv::WriteFile(DataPath("notes.ini"), "GroupReadable=1\n");
+    std::filesystem::permissions(dataDir_, std::filesystem::perms::group_read | std::filesystem::perms::group_exec,
+                                 std::filesystem::perm_options::add);
+    Nsfdb({"create", "people.nsf", "--title", "People"});
+    std::string jane = Put("people.nsf", R"({"items": {"ShortName": "jdoe"}})");
+    ASSERT_EQ(NOERROR, NRTSetDataDirectory(dataDir_.c_str()));
+    DBHANDLE held = NULLHANDLE;
+    ASSERT_EQ(NOERROR, NSFDbOpen("people.nsf", &held));
+    NOTEHANDLE note = NULLHANDLE;
+    ASSERT_EQ(NOERROR, NSFNoteCreate(held, &note));
+    ASSERT_EQ(NOERROR, NSFItemSetText(note, "ShortName", "bob", MAXWORD));
+    ASSERT_EQ(NOERROR, NSFNoteUpdate(note, 0));
+    NSFNoteClose(note);
+
+    proctest::StartOptions auditor = DataDirOptions();
+    auditor.otherUser = true;
+    struct stat info;
+    ASSERT_EQ(0, stat(dataDir_.c_str(), &info));
+    auditor.otherUserGroup = info.st_gid;
+    auto asAuditor = [&](const std::vector<std::string>& args, const std::string& input = "") {
+        std::vector<std::string> argv = {proctest::BinPath("nsfdb"), "--data", dataDir_};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return proctest::Run(argv, input, auditor);
+    };
+    auto reads = [&] {
+        proctest::RunResult info = asAuditor({"info", "people.nsf"});
+        EXPECT_EQ(0, info.exitCode) << info.err;
+        EXPECT_TRUE(proctest::Matches(info.out, "People")) << info.out;
+        proctest::RunResult dump = asAuditor({"dump", "people.nsf"});
+        EXPECT_EQ(0, dump.exitCode) << dump.err;
+        EXPECT_EQ(2u, proctest::Lines(Trimmed(dump.out)).size()) << dump.out;
+        EXPECT_EQ(0, asAuditor({"get", "people.nsf", jane}).exitCode);
+        EXPECT_EQ(jane + "\n", asAuditor({"find", "people.nsf", "ShortName=jdoe"}).out);
+        proctest::RunResult modified = asAuditor({"modified", "people.nsf"});
+        EXPECT_TRUE(proctest::Matches(modified.out, "Notes: 2\n")) << modified.out << modified.err;
+        proctest::RunResult put = asAuditor({"put", "people.nsf"}, R"({"items": {"ShortName": "eve"}})");
+        EXPECT_EQ(1, put.exitCode);
+        EXPECT_TRUE(proctest::Matches(put.err, "You are not authorized to perform that operation")) << put.err;
+    };
+    reads();
+    NSFDbClose(held);  // the log is folded into the file and emptied
+    reads();
+}
+
 TEST_F(NsfdbTest, ModifiedSinceListsOnlyLaterChanges) {
     Nsfdb({"create", "docs.nsf"});
     std::string before = Put("docs.nsf", R"({"items": {"Name": "before"}})");
@@ -287,6 +380,62 @@ TEST_F(NsfdbTest, ModifiedSinceListsOnlyLaterChanges) {
     EXPECT_TRUE(proctest::Matches(listing, "Notes: 1\n")) << listing;
     EXPECT_TRUE(proctest::Matches(listing, after)) << listing;
     EXPECT_FALSE(proctest::Matches(listing, before)) << listing;
+}
+
+TEST_F(NsfdbTest, ModifiedAsJsonGivesNotesAndTheUntilTime) {
+    Nsfdb({"create", "docs.nsf"});
+    std::string gone = Put("docs.nsf", R"({"items": {"Name": "gone"}})");
+    std::string stays = Put("docs.nsf", R"({"items": {"Name": "stays"}})");
+    Nsfdb({"delete", "docs.nsf", gone});
+
+    Json listing = Json::parse(Nsfdb({"modified", "docs.nsf", "--format", "json"}));
+    EXPECT_TRUE(listing.at("since").is_null()) << "the wildcard";
+    ASSERT_EQ(2u, listing.at("notes").size()) << listing;
+    EXPECT_EQ(gone, listing["notes"][0].at("unid")) << "note ID order";
+    EXPECT_EQ(true, listing["notes"][0].at("deleted"));
+    EXPECT_EQ(stays, listing["notes"][1].at("unid"));
+    EXPECT_EQ(false, listing["notes"][1].at("deleted"));
+    EXPECT_LT(listing["notes"][0].at("noteid").get<long>(), listing["notes"][1].at("noteid").get<long>());
+
+    std::string until = listing.at("until").get<std::string>();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    std::string later = Put("docs.nsf", R"({"items": {"Name": "later"}})");
+    Json next = Json::parse(Nsfdb({"modified", "docs.nsf", "--format", "json", "--since", until}));
+    EXPECT_EQ(until, next.at("since"));
+    ASSERT_FALSE(next.at("notes").empty());
+    EXPECT_EQ(later, next["notes"].back().at("unid"));
+}
+
+TEST_F(NsfdbTest, IsoTimesAreReadWhereverATimeIs) {
+    Nsfdb({"create", "docs.nsf"});
+    std::string unid = Put("docs.nsf", R"({"items": {"Z": {"time": "2026-12-08T09:41:10Z"},
+        "Offset": {"time": "2026-12-08T11:41:10+02:00"}, "Half": {"time": "2026-12-08T15:11:10.25+05:30"},
+        "Blank": {"time": "2026-12-08 09:41"}, "Range": {"times": ["2019-03-01T09:00:00Z"]}}})");
+    Json items = Get("docs.nsf", unid).at("items");
+    TIMEDATE z = TimeFromText(items["Z"]["time"]);
+    EXPECT_EQ("2026/12/08 09:41:10 AM GMT", items["Z"]["time"]);
+    for (const char* name : {"Offset", "Half"}) {
+        TIMEDATE same = TimeFromText(items[name]["time"]);
+        EXPECT_EQ(0, TimeDateCompare(&z, &same)) << name << ": " << items[name];
+    }
+    EXPECT_EQ("2026/12/08 11:41:10 AM ZE2", items["Offset"]["time"]) << "the time keeps its zone";
+    EXPECT_EQ("2026/12/08 09:41:00 AM GMT", items["Blank"]["time"]) << "no zone: the server's (GMT here)";
+    EXPECT_EQ("2019/03/01 09:00:00 AM GMT", items["Range"]["times"][0]);
+
+    std::string listing = Nsfdb({"modified", "docs.nsf", "--since", "2026-12-08T09:41:10Z"});
+    EXPECT_TRUE(proctest::Matches(listing, "Since: 2026/12/08 09:41:10 AM GMT\n")) << listing;
+    std::string created = Nsfdb({"instance", "cfg.nsf", "ISO", "--last-event", "2026-12-07T20:43:21-05:00"});
+    TIMEDATE lastEvent = TimeFromText(InstanceDocument("cfg.nsf").at("LastEventTimeStamp_TS").at("time"));
+    TIMEDATE expected = TimeFromText("2026/12/08 01:43:21 AM GMT");
+    EXPECT_EQ(0, TimeDateCompare(&expected, &lastEvent));
+    (void)created;
+
+    for (const char* wrong : {"2026-13-01", "2026-02-30T10:00Z", "2026-12-08T25:00Z", "2026-12-08T09:41:10+2",
+                              "2026-12-08T09:41:10Zulu", "2026-12-8"}) {
+        proctest::RunResult result = RunNsfdb({"modified", "docs.nsf", "--since", wrong});
+        EXPECT_EQ(1, result.exitCode) << wrong;
+        EXPECT_TRUE(proctest::Matches(result.err, "is not a time")) << wrong << ": " << result.err;
+    }
 }
 
 TEST_F(NsfdbTest, SampleWritesCountsAndDirectoryShapes) {
@@ -363,8 +512,12 @@ TEST_F(NsfdbTest, CreateFromCopiesViewsOnly) {
     EXPECT_EQ(7u, Dump("names.nsf").size()) << "a refused create leaves the database alone";
 }
 
+const char kOneClassFilter[] =
+    "<publisher-filter><allow-class class-name=\"Person\"><allow-attr attr-name=\"FullName\"/>"
+    "</allow-class></publisher-filter>";
+
 TEST_F(NsfdbTest, InstanceCreatesEveryItemThenChangesOnlyGiven) {
-    testenv::WriteFile(DataPath("filter.xml"), "<filter><class name=\"Person\"/></filter>");
+    testenv::WriteFile(DataPath("filter.xml"), kOneClassFilter);
     std::string out = Nsfdb({"instance", "zelrpcfg.nsf", "LDAP1", "--input", "names.nsf", "--output",
                           "out.nsf", "--filter", DataPath("filter.xml")});
     EXPECT_TRUE(proctest::Matches(out, "created instance \"LDAP1\"")) << out;
@@ -388,7 +541,7 @@ TEST_F(NsfdbTest, InstanceCreatesEveryItemThenChangesOnlyGiven) {
                     {"LoopDetect_number", 0}, {"DirectoryFlag_number", 1}, {"AutoRefresh_number", 1},
                     {"DNFormat_number", 1}, {"CheckAttrs_number", 1}, {"WriteTimeStamps_number", 0},
                     {"ConsoleTraceLevel_number", 1},
-                    {"PublisherFilter_text", "<filter><class name=\"Person\"/></filter>"}}),
+                    {"PublisherFilter_text", kOneClassFilter}}),
               own);
 
     Nsfdb({"instance", "zelrpcfg.nsf", "LDAP1", "--schedule", "5", "minutes", "--trace", "debug",
@@ -411,6 +564,85 @@ TEST_F(NsfdbTest, InstanceCreatesEveryItemThenChangesOnlyGiven) {
     EXPECT_EQ(0, lower.exitCode) << lower.err;
     EXPECT_TRUE(proctest::Matches(lower.err, "upper-cases")) << lower.err;
     EXPECT_EQ(2u, Dump("zelrpcfg.nsf").size());
+}
+
+// A filter of one class with one attribute, class tag and attribute as given.
+std::string FilterWith(const std::string& classTag, const std::string& attrTag = "<allow-attr attr-name=\"FullName\"/>",
+                       const std::string& endTag = "</allow-class>") {
+    return "<publisher-filter>\n" + classTag + "\n" + attrTag + "\n" + endTag + "\n</publisher-filter>\n";
+}
+
+TEST_F(NsfdbTest, FilterCheckNamesEachPlaceTheTaskReadsOtherwise) {
+    struct Case {
+        std::string filter;
+        std::string fault;
+    };
+    const std::vector<Case> cases = {
+        {FilterWith("<allow-class class-name='Person'>"), "line 2: class-name='Person' is in single quotes"},
+        {FilterWith("<allow-class class-name=\"Person\">", "<allow-attr attr-name='FullName'/>"),
+         "line 3: attr-name='FullName' is in single quotes"},
+        {FilterWith("<ALLOW-CLASS class-name=\"Person\">", "<allow-attr attr-name=\"FullName\"/>", "</ALLOW-CLASS>"),
+         "line 2: <ALLOW-CLASS>: the task looks for \"<allow-class\" in lower case only"},
+        {FilterWith("<allow-class Class-Name=\"Person\">"), "line 2: Class-Name: the task looks for \"class-name\""},
+        {FilterWith("<allow-class class-name=\"Person\">", "<allow-attr attr-name=\"FullName\">"),
+         "line 4: not well-formed XML \\(mismatched tag"},
+        {"<publisher-filter>\n<allow-class class-name=\"Person\"/>\n<allow-attr attr-name=\"FullName\"/>\n</publisher-filter>",
+         "line 2: <allow-class .../> has no end tag"},
+        {FilterWith("<allow-class class-name=\"Person\">", "<allow-attr attr-name=\"FullName\"/>", "</allow-class >"),
+         "line 4: </allow-class >: the task looks for the end tag"},
+        {FilterWith("<allow-class class-name=\"" + std::string(128, 'P') + "\">"),
+         "line 2: class-name of 128 characters; the task takes names of at most 127"},
+        {FilterWith("<allow-class class-name=\"Person\">", "<allow-attr attr-name=\"" + std::string(200, 'A') + "\"/>"),
+         "line 3: attr-name of 200 characters"},
+        {FilterWith("<allow-class class-name=\"R&amp;D\">"),
+         "line 2: class-name=\"R&amp;D\": the task decodes no entity and reads \"R&amp;D\", not \"R&D\""},
+        {"<publisher-filter><!-- <allow-class class-name=\"Old\"></allow-class> --></publisher-filter>",
+         "class \"Old\": the task reads it from text that is not an <allow-class> tag"},
+        {"<publisher-filter/>", "the task finds no class in this filter"},
+    };
+    for (const Case& c : cases) {
+        testenv::WriteFile(DataPath("filter.xml"), c.filter);
+        proctest::RunResult result = RunNsfdb({"filter", "check", DataPath("filter.xml")});
+        EXPECT_EQ(1, result.exitCode) << c.filter;
+        EXPECT_TRUE(proctest::Matches(result.out, "filter\\.xml: " + c.fault)) << c.filter << "\n" << result.out;
+        EXPECT_TRUE(proctest::Matches(result.out, "filter\\.xml: the task reads \\d+ class")) << result.out;
+
+        proctest::RunResult refused = RunNsfdb({"instance", "cfg.nsf", "X", "--filter", DataPath("filter.xml")});
+        EXPECT_EQ(1, refused.exitCode) << c.filter;
+        EXPECT_TRUE(proctest::Matches(refused.err, "the filter is not written")) << refused.err;
+        EXPECT_FALSE(std::filesystem::exists(DataPath("cfg.nsf"))) << "a refused filter creates nothing";
+    }
+}
+
+TEST_F(NsfdbTest, FilterCheckPassesTheDemoFilterAndNamesClassesTheInputLacks) {
+    std::string demo = proctest::SourceDir() + "/demo/filter.xml";
+    proctest::RunResult result = RunNsfdb({"filter", "check", demo});
+    EXPECT_EQ(0, result.exitCode) << result.out << result.err;
+    EXPECT_TRUE(proctest::Matches(result.out, "the task reads 2 classes: Person \\(10 attributes\\), Group \\(4 attributes\\)"))
+        << result.out;
+    EXPECT_TRUE(proctest::Matches(result.out, "the task reads the filter as written\n$")) << result.out;
+    EXPECT_EQ("", result.err);
+
+    Nsfdb({"sample", "names.nsf", "--people", "3", "--groups", "1"});
+    std::string filter;
+    {
+        std::ifstream in(demo);
+        filter.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    filter.replace(filter.find("\"Person\""), 8, "\"Persn\"");
+    testenv::WriteFile(DataPath("typo.xml"), filter);
+    result = RunNsfdb({"filter", "check", DataPath("typo.xml"), "--input", "names.nsf"});
+    EXPECT_EQ(0, result.exitCode) << "a class the directory lacks is a warning";
+    EXPECT_EQ(std::string::npos, result.err.find("Group"));
+    EXPECT_TRUE(proctest::Matches(result.err, "warning: .*typo\\.xml: class \"Persn\" occurs in no document of "
+                                              "database \"names.nsf\""))
+        << result.err;
+
+    std::string created = Nsfdb({"instance", "cfg.nsf", "X", "--input", "names.nsf", "--filter", DataPath("typo.xml")});
+    EXPECT_TRUE(proctest::Matches(created, "created instance")) << created;
+    EXPECT_TRUE(proctest::Matches(RunNsfdb({"instance", "cfg.nsf", "X", "--input", "names.nsf", "--filter",
+                                            DataPath("typo.xml")}).err,
+                                  "class \"Persn\" occurs in no document"));
 }
 
 TEST_F(NsfdbTest, InstanceStartsAfterTheLastChangeOfItsInput) {
@@ -477,6 +709,9 @@ TEST_F(NsfdbTest, DataDirectoryComesFromOptionOrEnvironment) {
 
 TEST_F(NsfdbTest, BadInputFailsWithMessage) {
     Nsfdb({"create", "docs.nsf"});
+    std::string outside = testenv::MakeTempDir("outside");
+    std::filesystem::create_directory_symlink(outside, DataPath("lo"));
+    testenv::WriteFile(DataPath("notes.txt"), "just text\n");
     struct Case {
         std::vector<std::string> args;
         std::string input;
@@ -497,6 +732,9 @@ TEST_F(NsfdbTest, BadInputFailsWithMessage) {
         {{"get", "docs.nsf", "12345"}, "", 1, "\"12345\" is not a UNID"},
         {{"delete", "docs.nsf", "0123456789ABCDEF0123456789ABCDEF"}, "", 1, "cannot find document"},
         {{"info", "../outside.nsf"}, "", 1, "cannot open database"},
+        {{"create", "lo/evil.nsf"}, "", 1, "Path must be relative to the data directory and must not lead outside it"},
+        {{"put", "lo/evil.nsf"}, "{}", 1, "must not lead outside it"},
+        {{"create", "notes.txt"}, "", 1, "cannot create database \"notes.txt\": File is not a database"},
         {{}, "", 2, "no command given"},
         {{"frobnicate"}, "", 2, "unknown command \"frobnicate\""},
         {{"get", "docs.nsf"}, "", 2, "get: missing arguments"},
@@ -513,6 +751,12 @@ TEST_F(NsfdbTest, BadInputFailsWithMessage) {
         {{"sample", "s.nsf", "--people", "1"}, "", 2, "sample needs --people N and --groups M"},
         {{"instance", "cfg.nsf", "X", "--schedule", "5"}, "", 2, "--schedule needs 2 values"},
         {{"instance", "cfg.nsf", "X", "--schedule", "5", "weeks"}, "", 2, "--schedule units"},
+        {{"instance", "cfg.nsf", "X", "--schedule", "49711", "days"}, "", 2,
+         "--schedule 49711 DAYS is longer than the task's longest interval \\(4294967295 seconds\\)"},
+        {{"instance", "cfg.nsf", "X", "--schedule", "4294967295", "MINUTES"}, "", 2, "longest interval"},
+        {{"instance", "cfg.nsf", "A\"B"}, "", 2, "cannot load an instance name containing a double quote"},
+        {{"instance", "cfg.nsf", std::string(55, 'N')}, "", 2,
+         "cannot load an instance name longer than 54 characters \\(55 given\\)"},
         {{"instance", "cfg.nsf", "X", "--directory", "maybe"}, "", 2, "--directory must be on or off"},
         {{"instance", "cfg.nsf", "X", "--set", "Y_number=abc"}, "", 2, "--set Y_number must be a number"},
         {{"instance", "cfg.nsf", "X", "--last-event", "yesterday-ish"}, "", 1, "is not a time"},
@@ -526,10 +770,34 @@ TEST_F(NsfdbTest, BadInputFailsWithMessage) {
     }
     EXPECT_TRUE(Dump("docs.nsf").empty());
     EXPECT_FALSE(std::filesystem::exists(DataPath("cfg.nsf"))) << "a refused instance creates nothing";
+    EXPECT_TRUE(std::filesystem::is_empty(outside));
+    EXPECT_EQ("just text\n", testenv::ReadFile(DataPath("notes.txt")));
+    std::filesystem::remove_all(outside);
 
     proctest::RunResult help = RunNsfdb({"--help"});
     EXPECT_EQ(0, help.exitCode);
     EXPECT_TRUE(proctest::Matches(help.out, "usage: nsfdb"));
+    for (const char* command : {"create", "dump", "purge", "instance", "filter check"})
+        EXPECT_TRUE(proctest::Matches(help.out, std::string("\n  ") + command + " ")) << command;
+    proctest::RunResult version = RunNsfdb({"--version"});
+    EXPECT_EQ(0, version.exitCode);
+    EXPECT_TRUE(proctest::Matches(version.out, "^nsfdb \\d+\\.\\d+\\.\\d+\n$")) << version.out;
+}
+
+TEST_F(NsfdbTest, UsageErrorShowsOnlyTheCommandsUsage) {
+    proctest::RunResult result = RunNsfdb({"dump", "docs.nsf", "--colour"});
+    EXPECT_EQ(2, result.exitCode);
+    std::vector<std::string> lines = proctest::Lines(result.err);
+    ASSERT_EQ(4u, lines.size()) << result.err;
+    EXPECT_EQ("nsfdb: unknown option --colour for dump", lines[0]);
+    EXPECT_EQ(0u, lines[1].find("usage: nsfdb [--data DIR] [--as NAME] dump DB [--format json|table]")) << lines[1];
+    EXPECT_EQ("(nsfdb --help describes every command)", lines[3]);
+
+    result = RunNsfdb({"frobnicate"});
+    EXPECT_EQ(2, result.exitCode);
+    EXPECT_EQ("nsfdb: unknown command \"frobnicate\"\nusage: nsfdb [--data DIR] [--as NAME] COMMAND ...\n"
+              "(nsfdb --help describes every command)\n",
+              result.err);
 }
 
 TEST_F(NsfdbTest, TableShowsChangeDocumentColumns) {

@@ -158,6 +158,53 @@ TEST_F(PublishTest, MigrationPublishesEveryPersonAndGroupAsAnAdd) {
     EXPECT_EQ(0, console.Quit());
 }
 
+// demo/reader.sh, run again and again while the task publishes: each run
+// is a reader that starts, reads after its kept place, hands the documents
+// on, deletes them and stops.
+TEST_F(PublishTest, ReaderAfterItsPlaceSeesEveryChangeOnceAcrossRestartsAndDeletions) {
+    Nsfdb({"create", "names.nsf", "--title", "Directory"});
+    proctest::Console& console = Start("1", "SECONDS", true);
+    proctest::StartOptions options = DataDirOptions();
+    options.env.push_back("NSFDB=" + proctest::BinPath("nsfdb"));
+    std::vector<std::string> reader = {"/bin/bash", proctest::SourceDir() + "/demo/reader.sh", "out.nsf",
+                                       DataPath("reader.place"), "1"};
+    std::vector<json> handed;
+    auto read = [&] {
+        proctest::RunResult run = proctest::Run(reader, "", options);
+        EXPECT_EQ(0, run.exitCode) << run.err;
+        for (const std::string& line : proctest::Lines(run.out))
+            if (!line.empty()) handed.push_back(json::parse(line));
+    };
+    std::vector<std::string> people;
+    for (int round = 0; round < 12; ++round) {
+        for (int i = 0; i < 5; ++i)
+            people.push_back(Put({{"items", {{"Form", "Person"}, {"Type", "Person"},
+                                             {"FullName", "CN=Reader " + std::to_string(round * 5 + i) + "/O=Org1"},
+                                             {"LastName", "Reader"}}}}));
+        if (round % 3 == 0) Put({{"unid", people[round]}, {"items", {{"Comment", "changed"}}}});
+        read();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    ASSERT_TRUE(console.WaitForCount(kPassDone, 5, 30000));
+    size_t passes = console.CountLines(kPassDone);
+    ASSERT_TRUE(console.WaitForCount(kPassDone, passes + 2, 30000)) << "a pass after the last change";
+    read();
+    read();
+
+    std::set<std::string> seen;
+    std::map<std::string, int> adds;
+    std::set<std::string> commented;
+    for (const json& doc : handed) {
+        EXPECT_TRUE(seen.insert(doc["unid"].get<std::string>()).second) << "handed on twice: " << doc.dump();
+        if (Text(doc, "Event") == "ADD") adds[Text(doc, "Source Note ID")]++;
+        if (Text(doc, "Comment") == "changed") commented.insert(Text(doc, "Source Note ID"));
+    }
+    for (size_t i = 0; i < people.size(); ++i) EXPECT_EQ(1, adds[people[i]]) << "person " << i;
+    for (int round : {0, 3, 6, 9}) EXPECT_EQ(1u, commented.count(people[round])) << "the change of person " << round;
+    EXPECT_TRUE(Dump("out.nsf").empty()) << "the reader deleted what it handed on";
+    EXPECT_EQ(0, console.Quit());
+}
+
 TEST_F(PublishTest, ScheduledPassesPublishEachKindOfChange) {
     Nsfdb({"create", "names.nsf", "--title", "Directory"});
     proctest::Console& console = Start("1", "SECONDS", true);

@@ -76,7 +76,7 @@ TEST_F(ShimTest, SuccessfulRunEndsWithZeroAndLeavesNoStatusLine) {
     task.Signal(SIGTERM);
     EXPECT_EQ(0, task.WaitExitCode());
     EXPECT_TRUE(proctest::Matches(ConsoleLog(), "  B: stopping\n$"));
-    EXPECT_TRUE(std::filesystem::is_empty(DataPath(".status")));
+    EXPECT_TRUE(std::filesystem::is_empty(DataPath(".notesrt/status")));
 }
 
 }  // namespace

@@ -1,26 +1,51 @@
 // testenv.h - fixtures shared by the test binaries: a fresh data directory
 // per test, made under the system's temporary directory and removed after
-// the test, with the runtime pointed at it.
+// the test, with the runtime pointed at it; and a second local user for
+// the tests of who may do what.
 #ifndef ZELREP_TESTS_TESTENV_H
 #define ZELREP_TESTS_TESTENV_H
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#ifndef _WIN32
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#endif
 #include <string>
 
 #include "nrt_env.h"
 
 namespace testenv {
 
-// Creates a unique empty directory and returns its path.
+// Creates a unique empty directory, readable by its owner only, and returns
+// its path (empty when none could be made).
 inline std::string MakeTempDir(const char* tag) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zelrep-").string() + tag + "-XXXXXX";
-    std::string buffer = pattern;
-    if (mkdtemp(buffer.data()) == nullptr) return "";
-    return buffer;
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path base = fs::temp_directory_path(error);
+    if (error) return "";
+    std::random_device seed;
+    std::mt19937_64 random(((uint64_t)seed() << 32) ^ seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof(name), "zelrep-%s-%016llx", tag, (unsigned long long)random());
+        fs::path dir = base / name;
+        if (fs::create_directory(dir, error)) {
+            fs::permissions(dir, fs::perms::owner_all, error);
+            return dir.string();
+        }
+        if (error) return "";
+    }
+    return "";
 }
 
 inline void WriteFile(const std::string& path, const std::string& text) {
@@ -44,6 +69,30 @@ inline bool DamagePages(const std::string& path, size_t first, size_t last) {
     WriteFile(path, bytes);
     return true;
 }
+
+#ifndef _WIN32
+// A user and group that no account has: tests running as root act as a
+// second local user with them.
+constexpr uid_t kOtherUser = 12345;
+constexpr gid_t kOtherGroup = 12345;
+
+// Runs body in a forked child as kOtherUser (its group gid) and returns
+// body's result, or 100 when the child could not become that user.
+inline int AsOtherUser(const std::function<int()>& body, gid_t gid = kOtherGroup) {
+    pid_t child = fork();
+    if (child == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(kOtherUser) != 0) _exit(100);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+#define SKIP_UNLESS_ROOT()                                                              \
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as a second local user (uid " \
+                                     << testenv::kOtherUser << ")"
+#endif
 
 }  // namespace testenv
 

@@ -1,7 +1,7 @@
 // lineinput.h - where console commands come from: a terminal with line
-// editing and history (readline), or any other standard input read line by
-// line. Output written through WithPromptHidden never tears the prompt
-// or a half-typed line.
+// editing, completion and history kept in a file (readline), or any other
+// standard input read line by line. Output written through
+// WithPromptHidden never tears the prompt or a half-typed line.
 #ifndef ZELREP_NSERVER_LINEINPUT_H
 #define ZELREP_NSERVER_LINEINPUT_H
 
@@ -22,12 +22,18 @@ public:
     // Longest command line taken; a longer one is reported and dropped.
     static constexpr size_t kMaxLine = 4096;
 
-    explicit LineInput(bool interactive);
+    // Candidates for the word being typed, given the line before it.
+    using Completer = std::function<std::vector<std::string>(const std::string& before)>;
+
+    // On a terminal (interactive): the prompt, and the history file (none
+    // when empty), read at start and appended to with every line.
+    LineInput(bool interactive, const std::string& prompt = "> ", const std::string& historyFile = "");
     ~LineInput();
     LineInput(const LineInput&) = delete;
     LineInput& operator=(const LineInput&) = delete;
 
     int Fd() const;
+    bool Interactive() const { return interactive_; }
     bool Ended() const { return ended_; }
     // Reads what standard input holds now; complete lines go to *lines.
     void ReadAvailable(std::vector<InputLine>* lines);
@@ -35,17 +41,26 @@ public:
     void WithPromptHidden(const std::function<void()>& write);
     // Stops reading (the console is quitting).
     void Stop();
+    // Drops the half-typed line and shows a fresh prompt (Ctrl-C).
+    void ClearLine();
+    void SetCompleter(Completer completer) { completer_ = std::move(completer); }
 
 private:
     void ReadPlain(std::vector<InputLine>* lines);
     void TakeLine(std::string text, std::vector<InputLine>* lines);
     static void OnReadlineLine(char* line);
+    static char** Complete(const char* text, int start, int end);
+    static char* NextCandidate(const char* text, int state);
 
     bool interactive_;
     bool ended_ = false;
     std::string partial_;
     size_t overlong_ = 0;  // length of a line being dropped, 0 if none
     std::vector<InputLine>* sink_ = nullptr;
+    std::string prompt_;
+    std::string historyFile_;
+    Completer completer_;
+    std::vector<std::string> candidates_;
 };
 
 }  // namespace nserver

@@ -1,6 +1,6 @@
 // tasks.h - the tasks a console has loaded: starting them in the data
-// directory, reading their output line by line, noticing when they end,
-// and stopping them.
+// directory, reading their output line by line, noticing when they have
+// started (their first AddInIdle) and when they end, and stopping them.
 #ifndef ZELREP_NSERVER_TASKS_H
 #define ZELREP_NSERVER_TASKS_H
 
@@ -17,11 +17,15 @@ namespace nserver {
 class TaskTable {
 public:
     // A whole line a task wrote (without its newline).
-    using LineHandler = std::function<void(const std::string& task, bool isError, const std::string& line)>;
-    // A task ended; status as from waitpid.
-    using EndHandler = std::function<void(const std::string& task, pid_t pid, int status)>;
+    using LineHandler =
+        std::function<void(const std::string& task, pid_t pid, bool isError, const std::string& line)>;
+    // A task finished its start-up.
+    using ReadyHandler = std::function<void(const std::string& task, pid_t pid)>;
+    // A task ended; status as from waitpid; started tells whether it had
+    // finished its start-up.
+    using EndHandler = std::function<void(const std::string& task, pid_t pid, int status, bool started)>;
 
-    TaskTable(LineHandler onLine, EndHandler onEnd);
+    TaskTable(LineHandler onLine, ReadyHandler onReady, EndHandler onEnd);
     ~TaskTable();
     TaskTable(const TaskTable&) = delete;
     TaskTable& operator=(const TaskTable&) = delete;
@@ -41,6 +45,13 @@ public:
     // "name (process pid)" of each task still running.
     std::vector<std::string> Running() const;
     bool Empty() const { return tasks_.empty(); }
+    bool IsRunning(pid_t pid) const { return tasks_.count(pid) != 0; }
+    // The tasks loaded as word (the program) or with word among their
+    // arguments, letter case aside: those a "tell word" is meant for.
+    std::vector<pid_t> Matching(const std::string& word) const;
+    // The names a "tell" can reach: every task's arguments that could be a
+    // queue name, upper-cased (for completion).
+    std::vector<std::string> TellNames() const;
 
 private:
     struct Stream {
@@ -49,13 +60,18 @@ private:
     };
     struct Task {
         std::string name;
+        std::vector<std::string> args;
         Stream out, err;
+        int readyFd = -1;  // until the start-up report (or its end) is read
+        bool started = false;
     };
 
-    void ReadStream(const std::string& task, bool isError, Stream* stream, bool drain);
+    void ReadStream(const std::string& task, pid_t pid, bool isError, Stream* stream, bool drain);
+    void ReadStartUp(pid_t pid, Task* task);
     void Finish(pid_t pid, int status);
 
     LineHandler onLine_;
+    ReadyHandler onReady_;
     EndHandler onEnd_;
     std::map<pid_t, Task> tasks_;
 };

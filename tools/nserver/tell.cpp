@@ -1,6 +1,7 @@
 // tell.cpp - "tell TASK COMMAND": the command text goes to the task's
 // queue as it was typed; "tell TASK quit" makes the queue quit, which the
-// task reads as the server closing it.
+// task reads as the server closing it. A text the task could not read
+// whole is not sent.
 #include "tell.h"
 
 #include <strings.h>
@@ -35,9 +36,9 @@ bool DeliverTell(const std::string& task, const std::string& command, std::strin
         *error = "Task " + task + " is not running (no message queue " + queueName + ").";
         return false;
     }
-    if (command.size() > MQ_MAX_MSGSIZE) {
+    if (command.size() > kMaxTellText) {
         *error = "Command too long for " + task + " (" + std::to_string(command.size()) +
-                 " characters, at most " + std::to_string(MQ_MAX_MSGSIZE) + ").";
+                 " bytes; a task reads at most " + std::to_string(kMaxTellText) + "); not sent.";
         if (status == NOERROR) MQClose(queue, 0);
         return false;
     }

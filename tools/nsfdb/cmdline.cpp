@@ -11,57 +11,34 @@ namespace nsfdb {
 namespace {
 
 const std::vector<OptionSpec> kGlobalOptions = {
-    {"--data", 1, false}, {"--as", 1, false}, {"--help", 0, false}};
+    {"--data", 1, false}, {"--as", 1, false}, {"--help", 0, false}, {"--version", 0, false}};
 
-const char kUsage[] =
-    "usage: nsfdb [--data DIR] [--as NAME] COMMAND ...\n"
-    "\n"
-    "  create DB [--title TITLE] [--from SOURCE_DB]\n"
-    "        create a database; --from copies SOURCE_DB's view notes\n"
-    "  info DB\n"
-    "        title, documents, deletion stubs, last modification\n"
-    "  put DB [FILE|-] [--new]\n"
-    "        write one JSON document or JSON lines (standard input by default);\n"
-    "        a document with \"unid\" updates that note (an item set to null is\n"
-    "        removed), one without creates a note (--new: every document creates\n"
-    "        one); prints the UNID of each document written\n"
-    "  get DB UNID\n"
-    "        one document as JSON\n"
-    "  find DB ITEM=VALUE...\n"
-    "        the UNIDs of the documents in which each ITEM is a text or text\n"
-    "        list holding VALUE (letter case counts), one a line; fails when\n"
-    "        there is none\n"
-    "  delete DB UNID...\n"
-    "        delete documents, leaving deletion stubs\n"
-    "  dump DB [--format json|table] [--class N] [--skip N] [--width N]\n"
-    "        every live note of the class (default 1, documents) in note ID\n"
-    "        order, JSON lines by default; --skip leaves out the first N;\n"
-    "        a table fits N columns (default: the terminal's, 0: no limit)\n"
-    "  modified DB [--since TIME] [--class N]\n"
-    "        the modified-note table (every note, stubs included, without\n"
-    "        --since) and its until-time\n"
-    "  sample DB --people N --groups M [--seed S] [--title T]\n"
-    "        create a sample directory: people, groups (LocalDomainServers and\n"
-    "        OtherDomainServers among them) and its views\n"
-    "  instance CFGDB NAME [--input DB] [--output DB] [--filter FILE]\n"
-    "        [--schedule N SECONDS|MINUTES|HOURS|DAYS] [--loop-detect-id DN]\n"
-    "        [--loop-detect on|off] [--directory on|off] [--auto-refresh on|off]\n"
-    "        [--dn-format SLASH|LDAP|LDAP_TYPED|N] [--check-attrs on|off]\n"
-    "        [--write-timestamps on|off] [--trace SILENT|NORMAL|VERBOSE|DEBUG|N]\n"
-    "        [--last-event TIME] [--set ITEM=VALUE]...\n"
-    "        create the configuration database and the instance's document\n"
-    "        when missing, else change only the items given\n"
-    "  check DB\n"
-    "        check that a database is sound (every page readable, its contents\n"
-    "        consistent); exit status 0 only when it is\n"
-    "\n"
+const char kGlobalUsage[] = "usage: nsfdb [--data DIR] [--as NAME] ";
+
+const char kOptionsHelp[] =
     "  --data DIR   data directory (default: NOTES_DATA_DIR, else the current\n"
     "               directory)\n"
     "  --as NAME    the name updates record in $UpdatedBy (default: ServerName\n"
     "               of notes.ini, else CN=Server/O=Org)\n"
-    "  TIME         e.g. \"2026/12/07 08:43:21 PM GMT\", or \"now\"\n"
+    "  --version    the version of nsfdb\n"
+    "  TIME         e.g. \"2026/12/07 08:43:21 PM GMT\", ISO 8601 such as\n"
+    "               \"2026-12-07T20:43:21Z\" (no zone: the server's), or \"now\"\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 bad usage.\n";
+
+// Each line of text with an indent in front: first before the first line,
+// rest before the others.
+std::string Indented(const std::string& text, const std::string& first, const std::string& rest) {
+    std::string out;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        out += (start == 0 ? first : rest) + text.substr(start, end - start) + "\n";
+        start = end + 1;
+    }
+    return out;
+}
 
 const OptionSpec* FindOption(const std::vector<OptionSpec>& options, const std::string& name) {
     for (const OptionSpec& option : options)
@@ -138,7 +115,8 @@ std::vector<std::string> CommandLine::Values(const std::string& name) const {
     return {};
 }
 
-CommandLine ParseCommandLine(int argc, char** argv, const std::vector<CommandSpec>& commands) {
+CommandLine ParseCommandLine(int argc, char** argv, const std::vector<CommandSpec>& commands,
+                             const CommandSpec** found) {
     std::vector<std::string> args(argv + 1, argv + argc);
     CommandLine line;
     bool optionsEnded = false;
@@ -148,22 +126,36 @@ CommandLine ParseCommandLine(int argc, char** argv, const std::vector<CommandSpe
             optionsEnded = true;
         } else if (!optionsEnded && (arg == "-h" || arg == "--help")) {
             line.help = true;
+        } else if (!optionsEnded && arg == "--version") {
+            line.version = true;
         } else if (!optionsEnded && arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
             TakeOption(args, &i, &line);
         } else if (line.command == nullptr) {
             line.command = FindCommand(commands, arg);
             if (line.command == nullptr) throw UsageError("unknown command " + Quoted(arg));
+            *found = line.command;
         } else {
             line.args.push_back(arg);
         }
     }
-    if (line.help) return line;
+    if (line.help || line.version) return line;
     if (line.command == nullptr) throw UsageError("no command given");
     CheckArgCount(line);
     return line;
 }
 
-const char* UsageText() { return kUsage; }
+std::string UsageText(const std::vector<CommandSpec>& commands) {
+    std::string text = std::string(kGlobalUsage) + "COMMAND ...\n\n";
+    for (const CommandSpec& command : commands)
+        text += Indented(std::string(command.name) + " " + command.synopsis, "  ", "        ") +
+                Indented(command.help, "        ", "        ");
+    return text + "\n" + kOptionsHelp;
+}
+
+std::string ShortUsage(const CommandSpec* command) {
+    std::string synopsis = command ? std::string(command->name) + " " + command->synopsis : "COMMAND ...";
+    return Indented(synopsis, kGlobalUsage, "        ") + "(nsfdb --help describes every command)\n";
+}
 
 unsigned long ParseCount(const std::string& text, const std::string& what, unsigned long min,
                          unsigned long max) {

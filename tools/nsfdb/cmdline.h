@@ -26,6 +26,10 @@ struct CommandSpec {
     size_t maxArgs;  // kAnyCount for no limit
     std::vector<OptionSpec> options;
     int (*run)(const CommandLine& line);
+    // The command's arguments and options after its name, as the usage
+    // shows them, and what it does (lines of the help, without indent).
+    const char* synopsis = "";
+    const char* help = "";
 };
 constexpr size_t kAnyCount = (size_t)-1;
 
@@ -35,6 +39,7 @@ struct CommandLine {
     // Every option given, in order, with its values.
     std::vector<std::pair<std::string, std::vector<std::string>>> options;
     bool help = false;
+    bool version = false;
 
     bool Has(const std::string& name) const;
     // The option's (first) value, or fallback when it is not given.
@@ -42,9 +47,15 @@ struct CommandLine {
     std::vector<std::string> Values(const std::string& name) const;
 };
 
-// Throws UsageError for anything the command does not take.
-CommandLine ParseCommandLine(int argc, char** argv, const std::vector<CommandSpec>& commands);
-const char* UsageText();
+// Throws UsageError for anything the command does not take; *found is the
+// command as soon as its name has been read (for the usage line).
+CommandLine ParseCommandLine(int argc, char** argv, const std::vector<CommandSpec>& commands,
+                             const CommandSpec** found);
+// The whole help: every command with its synopsis and help.
+std::string UsageText(const std::vector<CommandSpec>& commands);
+// The usage line of one command (of nsfdb itself for none), and where the
+// whole help is.
+std::string ShortUsage(const CommandSpec* command);
 
 // Whole numbers of options: digits only, within [min, max].
 unsigned long ParseCount(const std::string& text, const std::string& what, unsigned long min,

@@ -1,5 +1,5 @@
 // commands.cpp - the document commands of nsfdb: create, info, put, get,
-// find, delete, dump and modified (see commands.h).
+// find, delete, dump, modified and purge (see commands.h).
 #include "commands.h"
 
 #include <sys/ioctl.h>
@@ -50,12 +50,14 @@ UNIVERSALNOTEID WriteDocument(const Database& db, const DocumentInput& document)
     return SaveNote(open, apply);
 }
 
+// A document already deleted counts as done, so that a reader may repeat
+// a deletion it is not sure went through.
 void DeleteDocument(const Database& db, const std::string& unidText) {
     UNIVERSALNOTEID unid = ParseUnidOrFail(unidText);
     NOTEID id = 0;
     std::string document = "document " + unidText + " in " + db.Describe();
     STATUS status = NSFDbGetNoteInfoByUNID(db.handle(), &unid, &id, nullptr, nullptr, nullptr);
-    if (ERR(status) == ERR_NOTE_DELETED) throw ToolError(document + " is already deleted");
+    if (ERR(status) == ERR_NOTE_DELETED) return ReportError(document + " was already deleted");
     Check(status, "cannot find " + document);
     Check(NSFNoteDelete(db.handle(), id, 0), "cannot delete " + document);
 }
@@ -77,6 +79,45 @@ bool IsWildcard(const TIMEDATE& time) {
 
 std::string ListingTime(const TIMEDATE& time) {
     return IsWildcard(time) ? "wildcard" : TimeTextOr(time, "unknown");
+}
+
+// The wildcard is null in JSON.
+Json ListingTimeJson(const TIMEDATE& time) {
+    return IsWildcard(time) ? Json() : Json(TimeTextOr(time, "unknown"));
+}
+
+void PrintListingText(const Database& db, const TIMEDATE& since, const TIMEDATE& until,
+                      const std::vector<ListedNote>& notes) {
+    std::cout << "Since: " << ListingTime(since) << '\n'
+              << "Until: " << ListingTime(until) << '\n'
+              << "Notes: " << notes.size() << '\n'
+              << "NoteID      Deleted  UNID\n";
+    for (const ListedNote& note : notes) {
+        std::string id = std::to_string(note.id);
+        id.resize(std::max<size_t>(id.size() + 1, 12), ' ');
+        std::cout << id << (note.deleted ? "yes      " : "no       ")
+                  << UnidText(UnidOfListed(db, note)) << '\n';
+    }
+}
+
+void PrintListingJson(const Database& db, const TIMEDATE& since, const TIMEDATE& until,
+                      const std::vector<ListedNote>& notes) {
+    Json listed = Json::array();
+    for (const ListedNote& note : notes)
+        listed.push_back({{"noteid", note.id}, {"unid", UnidText(UnidOfListed(db, note))},
+                          {"deleted", note.deleted}});
+    Json listing = {{"since", ListingTimeJson(since)}, {"until", ListingTimeJson(until)},
+                    {"notes", std::move(listed)}};
+    std::cout << JsonLine(listing) << '\n';
+}
+
+// The time that the stub of a note deleted then holds.
+TIMEDATE DeletionTime(const Database& db, NOTEID id) {
+    TIMEDATE deleted = {{0, 0}};
+    STATUS status = NSFDbGetNoteInfo(db.handle(), id, nullptr, &deleted, nullptr);
+    if (ERR(status) != ERR_NOTE_DELETED)
+        Check(status, "cannot read the deletion stub of note ID " + std::to_string(id) + " of " + db.Describe());
+    return deleted;
 }
 
 bool IsClear(const TIMEDATE& time) { return time.Innards[0] == 0 && time.Innards[1] == 0; }
@@ -218,11 +259,12 @@ int RunDump(const CommandLine& line) {
     if (format != "table" && line.Has("--width")) throw UsageError("--width needs --format table");
     WORD noteClass = ParseNoteClass(line);
     unsigned long skip = ParseCount(line.Value("--skip", "0"), "--skip", 0, ULONG_MAX);
+    unsigned long after = ParseCount(line.Value("--after", "0"), "--after", 0, MAXDWORD);
     Database db = Database::Open(line.args[0]);
     std::vector<Json> documents;
     int failures = 0;
     for (const ListedNote& listed : AllNotes(db, noteClass)) {
-        if (listed.deleted) continue;
+        if (listed.deleted || listed.id <= after) continue;
         if (skip > 0) {
             --skip;
             continue;
@@ -244,6 +286,9 @@ int RunDump(const CommandLine& line) {
 
 int RunModified(const CommandLine& line) {
     WORD noteClass = ParseNoteClass(line);
+    std::string format = line.Value("--format", "text");
+    if (format != "text" && format != "json")
+        throw UsageError("--format must be text or json, not " + Quoted(format));
     TIMEDATE since;
     if (line.Has("--since"))
         since = ParseTime(line.Value("--since"), "--since");
@@ -252,16 +297,31 @@ int RunModified(const CommandLine& line) {
     Database db = Database::Open(line.args[0]);
     TIMEDATE until;
     std::vector<ListedNote> notes = ListNotes(db, noteClass, since, &until);
-    std::cout << "Since: " << ListingTime(since) << '\n'
-              << "Until: " << ListingTime(until) << '\n'
-              << "Notes: " << notes.size() << '\n'
-              << "NoteID      Deleted  UNID\n";
-    for (const ListedNote& note : notes) {
-        std::string id = std::to_string(note.id);
-        id.resize(std::max<size_t>(id.size() + 1, 12), ' ');
-        std::cout << id << (note.deleted ? "yes      " : "no       ")
-                  << UnidText(UnidOfListed(db, note)) << '\n';
+    if (format == "json")
+        PrintListingJson(db, since, until, notes);
+    else
+        PrintListingText(db, since, until, notes);
+    return 0;
+}
+
+int RunPurge(const CommandLine& line) {
+    if (!line.Has("--stubs-older-than")) throw UsageError("purge needs --stubs-older-than DAYS");
+    unsigned long days = ParseCount(line.Value("--stubs-older-than"), "--stubs-older-than", 0, 10000);
+    TIMEDATE cutoff;
+    OSCurrentTIMEDATE(&cutoff);
+    Check(TimeDateAdjustSeconds(&cutoff, -(LONG)(days * 86400)), "cannot compute the purge time");
+    Database db = Database::Open(line.args[0]);
+    size_t purged = 0;
+    for (const ListedNote& listed : AllNotes(db, NOTE_CLASS_ALL)) {
+        if (!listed.deleted) continue;
+        TIMEDATE deleted = DeletionTime(db, listed.id);
+        if (days > 0 && TimeDateCompare(&deleted, &cutoff) >= 0) continue;
+        Check(NSFNoteDelete(db.handle(), listed.id, UPDATE_NOSTUB),
+              "cannot purge the deletion stub of note ID " + std::to_string(listed.id) + " of " + db.Describe());
+        ++purged;
     }
+    std::cout << "purged " << purged << (purged == 1 ? " deletion stub" : " deletion stubs") << " from "
+              << db.Describe() << '\n';
     return 0;
 }
 

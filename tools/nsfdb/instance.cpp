@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "commands.h"
+#include "filtercheck.h"
 #include "items.h"
 #include "nsfdb.h"
 #include "nsfnote.h"
@@ -102,7 +103,9 @@ struct NamedValue {
 };
 const NamedValue kDnFormats[] = {{"SLASH", 1}, {"LDAP", 2}, {"LDAP_TYPED", 4}};
 const NamedValue kTraceLevels[] = {{"SILENT", 0}, {"NORMAL", 1}, {"VERBOSE", 2}, {"DEBUG", 3}};
-const char* const kScheduleUnits[] = {"SECONDS", "MINUTES", "HOURS", "DAYS"};
+const NamedValue kScheduleUnits[] = {{"SECONDS", 1}, {"MINUTES", 60}, {"HOURS", 3600}, {"DAYS", 86400}};
+// The task takes no schedule whose interval does not fit 32 bits.
+constexpr unsigned long long kMaxScheduleSeconds = 0xFFFFFFFFull;
 
 // One of the names (any case) or a whole number.
 template <size_t N>
@@ -116,10 +119,17 @@ ItemValue NamedNumber(const std::string& text, const NamedValue (&names)[N], con
     return NumberValue(ParseCount(text, what, 0, MAXDWORD));
 }
 
-std::string ScheduleUnits(const std::string& text) {
-    for (const char* units : kScheduleUnits)
-        if (strcasecmp(text.c_str(), units) == 0) return units;
-    throw UsageError("--schedule units must be SECONDS, MINUTES, HOURS or DAYS, not " + Quoted(text));
+// --schedule N UNITS: the count and the units' name.
+std::pair<DWORD, std::string> Schedule(const std::string& count, const std::string& units) {
+    DWORD value = (DWORD)ParseCount(count, "--schedule value", 1, MAXDWORD);
+    for (const NamedValue& named : kScheduleUnits) {
+        if (strcasecmp(units.c_str(), named.name) != 0) continue;
+        if ((unsigned long long)value * named.value > kMaxScheduleSeconds)
+            throw UsageError("--schedule " + count + " " + named.name + " is longer than the task's longest interval (" +
+                             std::to_string(kMaxScheduleSeconds) + " seconds)");
+        return {value, named.name};
+    }
+    throw UsageError("--schedule units must be SECONDS, MINUTES, HOURS or DAYS, not " + Quoted(units));
 }
 
 bool EndsWith(const std::string& text, const std::string& end) {
@@ -170,6 +180,18 @@ bool ApplySwitch(Settings* settings, const std::string& option, const std::strin
     return false;
 }
 
+// The filter file's text, refused when the task would not read it as
+// written; its classes are checked against --input when given.
+std::string CheckedFilter(const CommandLine& line, const std::string& file) {
+    std::string text = ReadTextFile(file);
+    FilterReport report = CheckFilter(text);
+    if (!report.faults.empty())
+        throw ToolError("the filter is not written (nsfdb filter check tells the same):\n" +
+                        FaultsText(report, file) + "instance unchanged");
+    if (line.Has("--input")) WarnAboutClasses(report, file, line.Value("--input"));
+    return text;
+}
+
 // The options in the order given; the last one for an item wins.
 void ApplyOptions(const CommandLine& line, Settings* settings) {
     for (const auto& [option, values] : line.options) {
@@ -179,11 +201,11 @@ void ApplyOptions(const CommandLine& line, Settings* settings) {
         else if (option == "--output")
             Set(settings, "OutputDB_text", TextValue(values[0]));
         else if (option == "--filter")
-            Set(settings, "PublisherFilter_text", TextValue(ReadTextFile(values[0])));
+            Set(settings, "PublisherFilter_text", TextValue(CheckedFilter(line, values[0])));
         else if (option == "--schedule") {
-            Set(settings, "ScheduleValue_number",
-                NumberValue(ParseCount(values[0], "--schedule value", 1, MAXDWORD)));
-            Set(settings, "ScheduleUnits_text", TextValue(ScheduleUnits(values[1])));
+            std::pair<DWORD, std::string> schedule = Schedule(values[0], values[1]);
+            Set(settings, "ScheduleValue_number", NumberValue(schedule.first));
+            Set(settings, "ScheduleUnits_text", TextValue(schedule.second));
         } else if (option == "--loop-detect-id")
             Set(settings, "LoopDetectID_text", LoopDetectId(values[0]));
         else if (option == "--dn-format")
@@ -201,13 +223,16 @@ void ApplyOptions(const CommandLine& line, Settings* settings) {
     }
 }
 
-// Names the task could not use as they are.
-void WarnAboutName(const std::string& instance) {
+// Refuses a name the task could not load; warns of one it would not find
+// from its command line.
+void CheckName(const std::string& instance) {
     if (instance.find('"') != std::string::npos)
-        ReportError("warning: the task cannot search for an instance name containing a double quote");
+        throw UsageError("instance: the task cannot load an instance name containing a double quote: " +
+                         Quoted(instance));
     if (instance.size() > kMaxTaskInstanceName)
-        ReportError("warning: the task refuses instance names longer than " +
-             std::to_string(kMaxTaskInstanceName) + " characters");
+        throw UsageError("instance: the task cannot load an instance name longer than " +
+                         std::to_string(kMaxTaskInstanceName) + " characters (" + std::to_string(instance.size()) +
+                         " given)");
     for (char c : instance) {
         if (c >= 'a' && c <= 'z') {
             ReportError("warning: the task upper-cases the instance name of its command line; this "
@@ -264,7 +289,7 @@ int RunInstance(const CommandLine& line) {
     const std::string& file = line.args[0];
     const std::string& instance = line.args[1];
     if (instance.empty()) throw UsageError("instance: the instance name must not be empty");
-    WarnAboutName(instance);
+    CheckName(instance);
     Settings changes;
     ApplyOptions(line, &changes);
 

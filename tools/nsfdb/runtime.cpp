@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "idtable.h"
+#include "intl.h"
 #include "misc.h"
 #include "names.h"
 #include "nrt_env.h"
@@ -311,6 +312,89 @@ namespace {
 
 const TFMT kFullTimeFormat = {TDFMT_FULL4, TTFMT_FULL, TZFMT_ALWAYS, TSFMT_DATETIME};
 
+// Reads digits digits at *at into *value and moves on.
+bool TakeDigits(const std::string& text, size_t* at, size_t digits, int* value) {
+    if (*at + digits > text.size()) return false;
+    int result = 0;
+    for (size_t i = 0; i < digits; ++i) {
+        char c = text[*at + i];
+        if (!std::isdigit((unsigned char)c)) return false;
+        result = result * 10 + (c - '0');
+    }
+    *at += digits;
+    *value = result;
+    return true;
+}
+
+bool TakeChar(const std::string& text, size_t* at, char c) {
+    if (*at >= text.size() || text[*at] != c) return false;
+    ++*at;
+    return true;
+}
+
+// The zone part of an ISO 8601 time: "Z", "+HH", "+HH:MM", "+HHMM" (or
+// "-"), as the TIME structure keeps it (hours west, minutes*100+hours for
+// a zone with minutes). False when there is none or it is malformed.
+bool TakeIsoZone(const std::string& text, size_t* at, int* zone) {
+    if (TakeChar(text, at, 'Z')) {
+        *zone = 0;
+        return true;
+    }
+    if (*at >= text.size() || (text[*at] != '+' && text[*at] != '-')) return false;
+    int east = text[(*at)++] == '+' ? 1 : -1;
+    int hours = 0, minutes = 0;
+    if (!TakeDigits(text, at, 2, &hours) || hours > 14) return false;
+    if (*at < text.size()) {
+        TakeChar(text, at, ':');
+        if (!TakeDigits(text, at, 2, &minutes) || minutes > 59) return false;
+    }
+    *zone = -east * (minutes * 100 + hours);
+    return true;
+}
+
+// An ISO 8601 date and time: YYYY-MM-DD, then optionally "T" (or a blank)
+// and hh:mm[:ss[.fraction]], then optionally a zone; without a zone the
+// time is the server's local time. False when text is not one.
+bool ParseIsoTime(const std::string& text, TIMEDATE* result) {
+    TIME time;
+    std::memset(&time, 0, sizeof(time));
+    size_t at = 0;
+    if (!TakeDigits(text, &at, 4, &time.year) || !TakeChar(text, &at, '-') ||
+        !TakeDigits(text, &at, 2, &time.month) || !TakeChar(text, &at, '-') ||
+        !TakeDigits(text, &at, 2, &time.day))
+        return false;
+    if (TakeChar(text, &at, 'T') || TakeChar(text, &at, ' ')) {
+        if (!TakeDigits(text, &at, 2, &time.hour) || !TakeChar(text, &at, ':') ||
+            !TakeDigits(text, &at, 2, &time.minute))
+            return false;
+        if (TakeChar(text, &at, ':') && !TakeDigits(text, &at, 2, &time.second)) return false;
+        if (TakeChar(text, &at, '.') || TakeChar(text, &at, ',')) {
+            int digit = 0;
+            if (!TakeDigits(text, &at, 1, &digit)) return false;
+            time.hundredth = digit * 10;
+            if (TakeDigits(text, &at, 1, &digit)) time.hundredth += digit;
+            while (TakeDigits(text, &at, 1, &digit)) {
+            }
+        }
+    }
+    int zone = 0;
+    if (TakeIsoZone(text, &at, &zone)) {
+        time.zone = zone;
+        time.dst = 0;
+    } else {  // the server's zone, with its daylight rule
+        INTLFORMAT intl;
+        OSGetIntlSettings(&intl, sizeof(intl));
+        time.zone = intl.TimeZone;
+        time.dst = (intl.Flags & DAYLIGHT_SAVINGS) ? 1 : 0;
+    }
+    if (at != text.size() || time.month < 1 || time.month > 12 || time.day < 1 || time.day > 31 ||
+        time.hour > 23 || time.minute > 59 || time.second > 59)
+        return false;
+    if (TimeLocalToGM(&time)) return false;
+    *result = time.GM;
+    return true;
+}
+
 }  // namespace
 
 bool TryTimeText(const TIMEDATE& time, std::string* text) {
@@ -334,6 +418,7 @@ TIMEDATE ParseTime(const std::string& text, const std::string& what) {
         OSCurrentTIMEDATE(&time);
         return time;
     }
+    if (ParseIsoTime(text, &time)) return time;
     std::string copy = text;
     char* cursor = copy.data();
     STATUS status = copy.size() > MAXWORD
@@ -345,7 +430,8 @@ TIMEDATE ParseTime(const std::string& text, const std::string& what) {
                 copy.find_first_not_of(' ', (size_t)(cursor - copy.data())) != std::string::npos;
     if (status != NOERROR || rest)
         throw ToolError(what + ": " + Quoted(text) +
-                        " is not a time (e.g. \"2026/12/07 08:43:21 PM GMT\" or \"now\")");
+                        " is not a time (e.g. \"2026/12/07 08:43:21 PM GMT\", \"2026-12-07T20:43:21Z\" "
+                        "or \"now\")");
     return time;
 }
 

@@ -55,6 +55,9 @@ std::vector<char*> CStrings(std::vector<std::string>& texts) {
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
     if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(126);
+    if (options.otherUser && (setgroups(0, nullptr) != 0 || setgid(options.otherUserGroup) != 0 ||
+                              setuid(testenv::kOtherUser) != 0))
+        _exit(125);
     std::vector<char*> args = CStrings(argv);
     std::vector<char*> vars = CStrings(env);
     execve(args[0], args.data(), vars.data());

@@ -56,6 +56,8 @@ struct StartOptions {
     std::vector<std::string> env;  // "NAME=VALUE", added to or replacing the test's own
     std::string workDir;           // empty: the test's own
     bool pipeStdin = false;        // else standard input is /dev/null
+    bool otherUser = false;        // run as testenv::kOtherUser (the test must be root)
+    gid_t otherUserGroup = testenv::kOtherGroup;  // ... with this group
 };
 
 // One child process with its standard output and error read line by line

@@ -105,6 +105,30 @@ TEST_F(AddInTest, LinesAreStampedAndSplitByTheLineRule) {
     EXPECT_EQ("\nHEAD\nUSAGE: x\n\tindented: y\n", log.Texts()[1]);
 }
 
+TEST_F(AddInTest, ConsoleLogIsTheOwnersAndNeverLeadsOutside) {
+    NRTLogCapture log(NRT_LOGSINK_ALSO_WRITE);
+    testing::internal::CaptureStdout();
+    std::string outside = testenv::MakeTempDir("outside");
+    std::filesystem::create_symlink(outside + "/stolen.log", DataPath("console.log"));
+    testing::internal::CaptureStderr();
+    AddInLogMessageText("first", NOERROR);
+    AddInLogMessageText("second", NOERROR);
+    std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(std::filesystem::exists(outside + "/stolen.log"));
+    EXPECT_EQ("notesrt: cannot append to " + DataPath("console.log") +
+                  ": Path must be relative to the data directory and must not lead outside it\n",
+              errors);
+
+    std::filesystem::remove(DataPath("console.log"));
+    AddInLogMessageText("third", NOERROR);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(std::vector<std::string>{"third"}, LoggedLines(DataPath("console.log")));
+    EXPECT_EQ(std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+              std::filesystem::status(DataPath("console.log")).permissions());
+    EXPECT_EQ(3u, log.Texts().size());  // the console got every line
+    std::filesystem::remove_all(outside);
+}
+
 TEST_F(AddInTest, OverlongTextIsCutNotOverrun) {
     NRTLogCapture log;
     std::string huge(10000, 'h');
@@ -196,6 +220,13 @@ TEST_F(AddInTest, StatusLinesAreListedWhileTheyExist) {
     EXPECT_TRUE(LiveTaskNames().empty());
 }
 
+TEST_F(AddInTest, StatusLinesKeepTheirBlanks) {
+    HANDLE line = AddInCreateStatusLine("  Orvane - X");
+    AddInSetStatusLine(line, "   ");
+    EXPECT_EQ(std::vector<std::string>{"  Orvane - X|   "}, LiveTaskNames());
+    AddInDeleteStatusLine(line);
+}
+
 TEST_F(AddInTest, LinesOfAProcessThatDiedAreForgottenAndRemoved) {
     pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -206,10 +237,15 @@ TEST_F(AddInTest, LinesOfAProcessThatDiedAreForgottenAndRemoved) {
     }
     int status = 0;
     waitpid(child, &status, 0);
-    ASSERT_EQ(1u, std::distance(std::filesystem::directory_iterator(DataPath(".status")),
-                                std::filesystem::directory_iterator()));
+    namespace fs = std::filesystem;
+    std::vector<fs::path> files{fs::directory_iterator(DataPath(".notesrt/status")), fs::directory_iterator()};
+    ASSERT_EQ(1u, files.size());
+    // Status lines are the owner's only.
+    EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, fs::status(files[0]).permissions());
+    EXPECT_EQ(fs::perms::owner_all, fs::status(DataPath(".notesrt")).permissions());
+    EXPECT_EQ(fs::perms::owner_all, fs::status(DataPath(".notesrt/status")).permissions());
     EXPECT_TRUE(LiveTaskNames().empty());
-    EXPECT_TRUE(std::filesystem::is_empty(DataPath(".status")));
+    EXPECT_TRUE(fs::is_empty(DataPath(".notesrt/status")));
 }
 
 TEST_F(AddInTest, DefaultStatusLineIsNamedAfterTheProgram) {

@@ -19,7 +19,7 @@ TEST_F(EnvTest, EveryRuntimeStatusHasAText) {
                             ERR_TDI_CONV, ERR_TDO_CONV, ERR_MQ_TIMEOUT, ERR_DUPLICATE_MQ,
                             ERR_NO_SUCH_MQ, ERR_MQ_EMPTY, ERR_MQ_BFR_TOO_SMALL,
                             ERR_MQ_QUITTING, ERR_FORMULA_COMPILATION, ERR_BAD_PATH,
-                            ERR_DB_BUSY, ERR_INVALID_HANDLE, ERR_IO};
+                            ERR_DB_BUSY, ERR_INVALID_HANDLE, ERR_IO, ERR_MQ_OTHER_USER};
     for (STATUS code : codes) {
         char text[256];
         EXPECT_GT(OSLoadString(NULLHANDLE, code, text, sizeof(text) - 1), 0) << code;

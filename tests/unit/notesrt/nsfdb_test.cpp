@@ -87,6 +87,15 @@ TEST_F(DbFileTest, RefusesFilesThatAreNotDatabasesWithoutTouchingThem) {
     sqlite3_close(other);
     ExpectRefused("other.nsf", testenv::ReadFile(DataPath("other.nsf")), ERR_NOT_NSF);
     EXPECT_FALSE(fs::exists(DataPath("other.nsf-wal")));
+    // A file in the way of a new database is named for what it is.
+    CreateDb("source.nsf");
+    DBHANDLE copy = NULLHANDLE;
+    EXPECT_EQ(ERR_NOT_NSF, NSFDbCreate("random.nsf", DBCLASS_NOTEFILE, FALSE));
+    EXPECT_EQ(ERR_NOT_NSF, NSFDbCreate("random.nsf", DBCLASS_NOTEFILE, TRUE));
+    EXPECT_EQ(ERR_NOT_NSF, NSFDbCreateAndCopy("source.nsf", "empty.nsf", NOTE_CLASS_VIEW, 0, 0, &copy));
+    EXPECT_EQ(ERR_FILE_EXISTS, NSFDbCreate("source.nsf", DBCLASS_NOTEFILE, FALSE));
+    EXPECT_EQ("", testenv::ReadFile(DataPath("empty.nsf")));
+    EXPECT_EQ(18u, testenv::ReadFile(DataPath("random.nsf")).size());
 }
 
 TEST_F(DbFileTest, RefusesMissingAbsoluteAndClimbingPaths) {
@@ -103,6 +112,98 @@ TEST_F(DbFileTest, RefusesMissingAbsoluteAndClimbingPaths) {
     EXPECT_EQ(ERR_BAD_PARAM, NSFDbOpen("x.nsf", nullptr));
     for (STATUS status : {ERR_NOEXIST, ERR_BAD_PATH, ERR_DIRECTORY, ERR_NOT_NSF})
         EXPECT_FALSE(ErrorText(status).empty()) << status;
+}
+
+TEST_F(DbFileTest, LinksMayLeadAnywhereInsideButNeverOut) {
+    std::string outside = testenv::MakeTempDir("outside");
+    ASSERT_FALSE(outside.empty());
+    fs::create_directory(DataPath("inner"));
+    fs::create_directory_symlink(outside, DataPath("lo"));
+    fs::create_directory_symlink("inner", DataPath("li"));
+    fs::create_symlink(outside + "/evil.nsf", DataPath("dangling.nsf"));
+    fs::create_symlink("inner/later.nsf", DataPath("later.nsf"));
+    fs::create_directory_symlink(outside + "/missing/../..", DataPath("climb"));
+    ASSERT_EQ(NOERROR, NSFDbCreate("inner/real.nsf", DBCLASS_NOTEFILE, FALSE));
+
+    // Through links that stay inside: found, and created where they lead.
+    DBHANDLE db = NULLHANDLE;
+    ASSERT_EQ(NOERROR, NSFDbOpen("LI/REAL.NSF", &db));
+    char canonical[256], expanded[256];
+    ASSERT_EQ(NOERROR, NSFDbPathGet(db, canonical, expanded));
+    EXPECT_STREQ("inner/real.nsf", canonical);
+    NSFDbClose(db);
+    EXPECT_EQ(NOERROR, NSFDbCreate("later.nsf", DBCLASS_NOTEFILE, FALSE));
+    EXPECT_TRUE(fs::is_regular_file(DataPath("inner/later.nsf")));
+
+    // Out of the data directory: refused as ".." is, for every way in, and
+    // nothing is made outside.
+    for (const char* name : {"lo/evil.nsf", "LO/EVIL.NSF", "dangling.nsf", "climb/x.nsf", "lo/sub/x.nsf"}) {
+        EXPECT_EQ(ERR_BAD_PATH, NSFDbCreate(name, DBCLASS_NOTEFILE, FALSE)) << name;
+        EXPECT_EQ(ERR_BAD_PATH, NSFDbOpen(name, &db)) << name;
+        EXPECT_EQ(ERR_BAD_PATH, NSFDbCreateAndCopy("inner/real.nsf", name, NOTE_CLASS_VIEW, 0, 0, &db)) << name;
+        EXPECT_EQ(ERR_BAD_PATH, NSFDbDelete(name)) << name;
+    }
+    EXPECT_TRUE(fs::is_empty(outside));
+    fs::remove_all(outside);
+}
+
+TEST_F(DbFileTest, NewFilesAreTheOwnersOnlyUnlessTheGroupMayRead) {
+    mode_t umaskBefore = umask(0);  // the runtime's modes do not depend on it
+    auto modeOf = [&](const std::string& name) { return fs::status(DataPath(name)).permissions(); };
+    const fs::perms owner = fs::perms::owner_read | fs::perms::owner_write;
+    const fs::perms group = owner | fs::perms::group_read;
+    ASSERT_EQ(NOERROR, NSFDbCreate("sub/a.nsf", DBCLASS_NOTEFILE, FALSE));
+    DBHANDLE db = NULLHANDLE;
+    ASSERT_EQ(NOERROR, NSFDbOpenExtended("sub/a.nsf", DBOPEN_WITH_SCAN_LOCK, NULLHANDLE, nullptr, &db, nullptr, nullptr));
+    SaveDoc(db);
+    NSFDbClose(db);
+    for (const char* name : {"sub/a.nsf", "sub/a.nsf-wal", "sub/a.nsf-shm", "sub/a.nsf-scanlock"})
+        EXPECT_EQ(owner, modeOf(name)) << name;
+    EXPECT_EQ(fs::perms::owner_all, modeOf("sub"));
+
+    testenv::WriteFile(DataPath("notes.ini"), "GroupReadable=1\n");
+    ASSERT_EQ(NOERROR, NRTSetDataDirectory(dataDir_.c_str()));
+    ASSERT_EQ(NOERROR, NSFDbCreateAndCopy("sub/a.nsf", "new/b.nsf", NOTE_CLASS_VIEW, 0, 0, &db));
+    NSFDbClose(db);
+    for (const char* name : {"new/b.nsf", "new/b.nsf-wal", "new/b.nsf-shm"}) EXPECT_EQ(group, modeOf(name)) << name;
+    EXPECT_EQ(fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec, modeOf("new"));
+    umask(umaskBefore);
+}
+
+// A reader who may read the files but not write them or the directory
+// (an auditor): every read works, also while the owner writes, and every
+// write is refused.
+TEST_F(DbFileTest, ReaderWhoMayNotWriteReadsWhileTheOwnerWrites) {
+    SKIP_UNLESS_ROOT();
+    DBHANDLE db = CreateDb();
+    NOTEID first = SaveDoc(db);
+    for (const char* name : {"", "test.nsf", "test.nsf-wal", "test.nsf-shm"})
+        fs::permissions(DataPath(name), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+    auto readAsAuditor = [&](size_t documents) {
+        return testenv::AsOtherUser([&] {
+            DBHANDLE hDB = NULLHANDLE;
+            if (NSFDbOpen("test.nsf", &hDB) != NOERROR) return 1;
+            char info[NSF_INFO_SIZE] = "";
+            if (NSFDbInfoGet(hDB, info) != NOERROR || std::string(info) != "Test") return 2;
+            DHANDLE table = NULLHANDLE;
+            TIMEDATE wildcard{{0xFFFFFFFF, 0xFFFFFFFF}}, until;
+            if (NSFDbGetModifiedNoteTable(hDB, NOTE_CLASS_DOCUMENT, wildcard, &until, &table) != NOERROR) return 3;
+            size_t listed = Ids(table).size();
+            IDDestroyTable(table);
+            if (listed != documents) return 4;
+            NOTEHANDLE note = NULLHANDLE;
+            if (NSFNoteOpen(hDB, first, 0, &note) != NOERROR) return 5;
+            if (NSFNoteUpdate(note, 0) != ERR_NOACCESS) return 6;
+            NSFNoteClose(note);
+            if (NSFDbInfoSet(hDB, info) != ERR_NOACCESS) return 7;
+            return NSFDbClose(hDB) == NOERROR ? 0 : 8;
+        });
+    };
+    SaveDoc(db);  // the owner's change is still in the log
+    EXPECT_EQ(0, readAsAuditor(2));
+    CloseDb(db);  // the last connection folds the log into the file
+    EXPECT_EQ(0, readAsAuditor(2));
+    EXPECT_TRUE(fs::exists(DataPath("test.nsf-shm")));
 }
 
 TEST_F(DbFileTest, StaleHandlesAndNullArgumentsAreRefused) {

@@ -3,8 +3,11 @@
 // settings read from notes.ini.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "intl.h"
 #include "nrt_env.h"
@@ -235,6 +238,70 @@ TEST_F(OsTimeTest, IntlSettingsFillOnlyTheGivenSize) {
     EXPECT_EQ(sizeof(INTLFORMAT), bytes[3]);  // Length
     OSGetIntlSettings(reinterpret_cast<INTLFORMAT*>(bytes), 1000);
     EXPECT_EQ(0xAB, bytes[sizeof(INTLFORMAT)]);
+}
+
+TEST_F(OsTimeTest, ZoneAndDaylightRuleDefaultToTheSystemsWithoutTimeZone) {
+    const char* saved = std::getenv("TZ");
+    std::string before = saved ? saved : "";
+    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);  // Central Europe: last Sundays of March and October
+    WriteIni("DateOrder=YMD\n");
+    INTLFORMAT intl;
+    OSGetIntlSettings(&intl, sizeof intl);
+    EXPECT_EQ(-1, intl.TimeZone);
+    EXPECT_TRUE(intl.Flags & DAYLIGHT_SAVINGS);
+
+    // The rule is the system's: noon in July is daylight time (GMT+2), in
+    // January standard time (GMT+1).
+    auto gmOf = [](int month, int hour, int zone, int dst) {
+        TIME time = {};
+        time.year = 2026;
+        time.month = month;
+        time.day = 15;
+        time.hour = hour;
+        time.zone = zone;
+        time.dst = dst;
+        EXPECT_FALSE(TimeLocalToGM(&time));
+        return time.GM;
+    };
+    TIMEDATE summer = gmOf(7, 12, -1, 1), summerGm = gmOf(7, 10, 0, 0);
+    TIMEDATE winter = gmOf(1, 12, -1, 1), winterGm = gmOf(1, 11, 0, 0);
+    EXPECT_EQ(0, TimeDateCompare(&summer, &summerGm));
+    EXPECT_EQ(0, TimeDateCompare(&winter, &winterGm));
+    int zone = 0, dst = 0;
+    OSCurrentTimeZone(&zone, &dst);
+    EXPECT_EQ(-1, zone);
+
+    WriteIni("TimeZone=5\n");  // notes.ini still decides when it says
+    OSGetIntlSettings(&intl, sizeof intl);
+    EXPECT_EQ(5, intl.TimeZone);
+    EXPECT_FALSE(intl.Flags & DAYLIGHT_SAVINGS);
+    if (saved)
+        setenv("TZ", before.c_str(), 1);
+    else
+        unsetenv("TZ");
+}
+
+TEST_F(OsTimeTest, SettingsThatAreNotUsedOrBreakAPassAreNamed) {
+    auto warnings = [this](const std::string& ini) {
+        WriteIni(ini);
+        std::vector<std::string> texts;
+        NRTCheckSettings([](void* into, const char* text) { static_cast<std::vector<std::string>*>(into)->push_back(text); },
+                         &texts);
+        return texts;
+    };
+    EXPECT_TRUE(warnings("TimeZone=-1\nDST=1\nDateOrder=YMD\nClock=12\nDSTLaw=3,-1,1,10,-1,1\n").empty());
+    EXPECT_TRUE(warnings("").empty());
+    std::vector<std::string> named = warnings("TimeZone=Europe/Berlin\nDST=yes\nDSTLaw=3,2\nDateOrder=DMY\nClock=24\n");
+    ASSERT_EQ(5u, named.size());
+    EXPECT_EQ(0u, named[0].find("notes.ini: TimeZone=Europe/Berlin is not a zone")) << named[0];
+    EXPECT_EQ(0u, named[1].find("notes.ini: DST=yes is neither 0 nor 1")) << named[1];
+    EXPECT_EQ(0u, named[2].find("notes.ini: DSTLaw=3,2 is not month,week,weekday")) << named[2];
+    EXPECT_EQ(0u, named[3].find("notes.ini: DateOrder=DMY writes time texts that do not sort")) << named[3];
+    EXPECT_EQ(0u, named[4].find("notes.ini: Clock=24 writes times without AM/PM")) << named[4];
+    named = warnings("TimeZone=1300\nDateOrder=sideways\nClock=13\n");
+    ASSERT_EQ(3u, named.size());
+    EXPECT_EQ(0u, named[1].find("notes.ini: DateOrder=SIDEWAYS is not YMD, MDY or DMY; YMD is used")) << named[1];
+    EXPECT_EQ(0u, named[2].find("notes.ini: Clock=13 is neither 12 nor 24")) << named[2];
 }
 
 }  // namespace

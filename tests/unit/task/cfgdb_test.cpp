@@ -181,6 +181,26 @@ TEST_F(CfgDBTest, NegativeScheduleValueWraps) {
     EXPECT_EQ(4294967295u, value);
 }
 
+// Units load before the count: a document's schedule is taken whole even
+// when its units do not fit the count in memory, and a count whose
+// interval does not fit is refused with its reason.
+TEST_F(CfgDBTest, ScheduleIsLoadedWholeOrRefusedWithItsReason) {
+    NOTEID id = AddInstance("ZEL1", {cfgtest::Number("ScheduleValue_number", 2),
+                                     cfgtest::Text("ScheduleUnits_text", "DAYS")});
+    std::unique_ptr<CConfig> config = Make();
+    ASSERT_EQ(0, config->SetScheduleInUnits(100000));
+    getAllCfgDBData(config.get());
+    EXPECT_EQ(172800u, config->Interval());
+
+    ChangeDocument(id, {cfgtest::Number("ScheduleValue_number", 100000)});
+    ClearLog();
+    getAllCfgDBData(config.get());
+    EXPECT_EQ(172800u, config->Interval());
+    EXPECT_EQ(std::vector<std::string>{"Orvane - ZEL1:  ScheduleValue_number 100000 DAYS does not fit the longest interval; "
+                    "the schedule stays 2 DAYS"},
+              Lines());
+}
+
 TEST_F(CfgDBTest, SaveAndLoadRoundTrip) {
     AddInstance("ZEL1");
     std::unique_ptr<CConfig> config = Make();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "breakwatch.h"
 #include "cfgtest.h"
 
 class CommandsTest : public TaskConsoleTest {
@@ -73,13 +74,30 @@ TEST_F(CommandsTest, ScheduleValue) {
     EXPECT_EQ(NOERROR, status);
     EXPECT_EQ(420u, config_->Interval());
 
-    for (const char* bad : {"SCHVAL 0", "SCHVAL", "SCHVAL 12x", "SCHVAL 3 "}) {
+    for (const char* bad : {"SCHVAL 0", "SCHVAL", "SCHVAL 12x", "SCHVAL 3 ", "SCHVAL 4294967295",
+                            "SCHVAL 4294967296", "SCHVAL 99999999999999999999999"}) {
         Texts lines = Send(bad, &status);
         ASSERT_EQ(1u, lines.size()) << bad;
         EXPECT_TRUE(StartsWith(lines[0], "Orvane - ZEL1: Invalid value specified: ")) << lines[0];
         EXPECT_EQ(PARSE_EMPTY, status) << bad;
         EXPECT_EQ(420u, config_->Interval()) << bad;
     }
+}
+
+TEST_F(CommandsTest, ScheduleBeyondTheLongestIntervalIsRefused) {
+    STATUS status = 1;
+    Send("SCHUNITS SECONDS");
+    EXPECT_EQ(Texts{"Orvane - ZEL1 will run every 4294967295 SECONDS"}, Send("SCHVAL 4294967295", &status));
+    EXPECT_EQ(NOERROR, status);
+    EXPECT_EQ((Texts{"DAYS", "Orvane - ZEL1:  4294967295 DAYS do not fit the longest interval "
+                             "(4294967295 seconds); schedule unchanged"}),
+              Send("SCHUNITS days"));
+    EXPECT_EQ(4294967295u, config_->Interval());
+    Texts lines = Send("SCHVAL 4294967296", &status);
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_TRUE(StartsWith(lines[0], "Orvane - ZEL1: Invalid value specified: ")) << lines[0];
+    EXPECT_EQ(4294967295u, config_->Interval());
+    EXPECT_EQ("SECONDS", Get(*config_, &CConfig::GetScheduleUnits));
 }
 
 TEST_F(CommandsTest, ScheduleUnits) {
@@ -273,6 +291,16 @@ TEST_F(CommandsTest, TraceLevel) {
     }
 }
 
+#ifdef _WIN32
+TEST_F(CommandsTest, DebugBreakBreaksIntoTheDebugger) {
+    BreakWatch watch;
+    EXPECT_EQ(Texts{"Orvane - ZEL1:  BREAK into debugger"}, Send("DEBUGBREAK"));
+    EXPECT_EQ(1, watch.Breaks());
+    Send("DEBUGBREAK now");
+    EXPECT_EQ(2, watch.Breaks());
+}
+#else
 TEST_F(CommandsTest, DebugBreakIsNotAvailable) {
     EXPECT_EQ(Texts{"Orvane - ZEL1:  Unable to BREAK into debugger"}, Send("DEBUGBREAK"));
 }
+#endif

@@ -8,6 +8,7 @@
 
 #include "cfgtest.h"
 #include "misc.h"
+#include "schedule.h"
 
 namespace {
 
@@ -113,6 +114,40 @@ TEST_F(CConfigTest, DefaultConstructorUsesTheDefaultNames) {
     EXPECT_EQ("zelrpcfg.nsf", Get(config, &CConfig::GetCfgDBName));
 }
 
+// The schedule's arithmetic gives the same answers whatever the width of
+// long: run here with a 32-bit and with a 64-bit one.
+template <typename Long>
+class ScheduleWidthTest : public ::testing::Test {};
+using LongWidths = ::testing::Types<uint32_t, uint64_t>;
+TYPED_TEST_SUITE(ScheduleWidthTest, LongWidths);
+
+TYPED_TEST(ScheduleWidthTest, CountsAndIntervalsBeyond32BitsAreRefused) {
+    using Math = ScheduleArithmetic<TypeParam>;
+    TypeParam count = 7, seconds = 7;
+    EXPECT_TRUE(Math::Count("4294967295", &count));
+    EXPECT_EQ(4294967295u, count);
+    EXPECT_TRUE(Math::Interval(count, 1, &seconds));
+    EXPECT_EQ(4294967295u, seconds);
+    seconds = 7;
+    EXPECT_FALSE(Math::Interval(count, 60, &seconds));  // 4294967295 MINUTES
+    EXPECT_FALSE(Math::Interval(49711, 86400, &seconds));
+    EXPECT_EQ(7u, seconds);
+    EXPECT_TRUE(Math::Interval(49710, 86400, &seconds));
+    EXPECT_EQ(4294944000u, seconds);
+
+    // 4294967296 wraps nowhere: either it does not fit the long, or its
+    // interval does not fit 32 bits.
+    bool counted = Math::Count("4294967296", &count);
+    EXPECT_EQ(sizeof(TypeParam) > 4, counted);
+    EXPECT_FALSE(counted && Math::Interval(count, 1, &seconds));
+    count = 7;
+    EXPECT_FALSE(Math::Count("99999999999999999999999", &count));
+    EXPECT_FALSE(Math::Count("12x", &count));
+    EXPECT_EQ(7u, count);
+    EXPECT_TRUE(Math::Count("", &count));
+    EXPECT_EQ(0u, count);
+}
+
 TEST_F(CConfigTest, ScheduleArithmetic) {
     std::unique_ptr<CConfig> config = Make();
     std::string minutes = "Minutes";
@@ -134,11 +169,20 @@ TEST_F(CConfigTest, ScheduleArithmetic) {
     EXPECT_EQ(5u, value);
     EXPECT_EQ(18000u, config->Interval());
 
-    // The interval wraps like a 32-bit count of seconds.
+    // An interval that does not fit 32 bits is refused, not wrapped: the
+    // count with -2, the units with -3, and nothing changes.
     std::string days = "DAYS";
-    config->SetScheduleUnits(Text(days));
-    EXPECT_EQ(0, config->SetScheduleInUnits(50000));
-    EXPECT_EQ((unsigned long)(uint32_t)(50000ull * 86400ull), config->Interval());
+    EXPECT_EQ(0, config->SetScheduleUnits(Text(days)));
+    EXPECT_EQ(0, config->SetScheduleInUnits(49710));  // 4294944000 seconds
+    EXPECT_EQ(4294944000u, config->Interval());
+    EXPECT_EQ(-2, config->SetScheduleInUnits(49711));
+    EXPECT_EQ(4294944000u, config->Interval());
+    std::string secondsUnit = "SECONDS";
+    EXPECT_EQ(0, config->SetScheduleUnits(Text(secondsUnit)));
+    EXPECT_EQ(0, config->SetScheduleInUnits(4294967295ul));
+    EXPECT_EQ(-3, config->SetScheduleUnits(Text(days)));
+    EXPECT_EQ("SECONDS", Get(*config, &CConfig::GetScheduleUnits));
+    EXPECT_EQ(4294967295u, config->Interval());
 
     unsigned long seconds = 99;
     EXPECT_EQ(1037, config->GetScheduleInSeconds((SCHEDULEUNITS)4, 1, &seconds));

@@ -247,15 +247,56 @@ TEST_F(ReplicationTest, FilterWithoutClassesSuspendsBeforeListing) {
     EXPECT_EQ(0, TimeDateCompare(&dayAgo_, &stored));
 }
 
-TEST_F(ReplicationTest, UncreatableOutputIsReportedAndTheNextPassRecovers) {
-    char badPath[] = "../outside.nsf";  // outside the data directory
-    config_->SetOutputDB(badPath);
+// A class or attribute name over 127 characters drops just that one, with
+// a NORMAL line naming it; the rest of the filter stands.
+TEST_F(ReplicationTest, OverlongFilterNamesAreLeftOutAloneAndNamed) {
+    const std::string tooLong(200, 'L');
+    std::string filter = "<publisher-filter><allow-class class-name=\"" + tooLong + "\"><allow-attr attr-name=\"X\"/>"
+                         "</allow-class><allow-class class-name=\"Person\"><allow-attr attr-name=\"" + tooLong +
+                         "\"/><allow-attr attr-name=\"LastName\"/></allow-class></publisher-filter>";
+    WriteConfig(filter.c_str(), dayAgo_);
     PutPerson("Doe");
-    EXPECT_NE(NOERROR, Run(1));
-    EXPECT_TRUE(Logged("Orvane - TEST:  Fatal Error:  Unable to create output DB")) << log_.Joined();
-    TIMEDATE stored = StoredTime();
-    EXPECT_EQ(0, TimeDateCompare(&dayAgo_, &stored));
+    log_.Clear();
+    ASSERT_EQ(NOERROR, Run(1));
+    const std::string shown(64, 'L');
+    EXPECT_TRUE(Logged("Orvane - TEST: Publication Filter class \"" + shown +
+                       "...\" has 200 characters, more than 127: left out with its attributes"))
+        << log_.Joined();
+    EXPECT_TRUE(Logged("Orvane - TEST: Publication Filter attribute \"" + shown +
+                       "...\" of class Person has 200 characters, more than 127: left out"))
+        << log_.Joined();
+    std::vector<Document> documents = pubtest::ReadDocuments("out.nsf");
+    ASSERT_EQ(1u, documents.size());
+    EXPECT_EQ(1u, documents[0].items.count("LastName"));
     EXPECT_EQ(STATE_RUNNING, config_->GetState());
+
+    config_->SetTrace((unsigned long)TRACE_SILENT);
+    log_.Clear();
+    PutPerson("Roe");
+    ASSERT_EQ(NOERROR, Run(1));
+    EXPECT_FALSE(Logged("Orvane - TEST: Publication Filter class \"" + shown +
+                        "...\" has 200 characters, more than 127: left out with its attributes"));
+}
+
+TEST_F(ReplicationTest, UncreatableOutputIsReportedWithItsCauseAndTheNextPassRecovers) {
+    testenv::WriteFile(DataPath("notes.txt"), "just text\n");
+    PutPerson("Doe");
+    const std::pair<const char*, const char*> cases[] = {
+        {"../outside.nsf", "Path must be relative to the data directory and must not lead outside it"},
+        {"notes.txt", "File is not a database"},
+    };
+    for (const auto& [path, cause] : cases) {
+        std::string name = path;
+        config_->SetOutputDB(name.data());
+        log_.Clear();
+        EXPECT_NE(NOERROR, Run(1));
+        EXPECT_TRUE(Logged(std::string("Orvane - TEST:  Fatal Error:  Unable to create output DB: ") + cause))
+            << log_.Joined();
+        TIMEDATE stored = StoredTime();
+        EXPECT_EQ(0, TimeDateCompare(&dayAgo_, &stored));
+        EXPECT_EQ(STATE_RUNNING, config_->GetState());
+    }
+    EXPECT_EQ("just text\n", testenv::ReadFile(DataPath("notes.txt")));
 
     char goodPath[] = "out.nsf";
     config_->SetOutputDB(goodPath);

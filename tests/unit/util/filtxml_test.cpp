@@ -1,6 +1,7 @@
 // filtxml_test.cpp - tests of CFilterXML, the publisher filter scanner: the
 // classes and attributes it yields for well-formed and broken filter texts,
-// walked in the order the filter model walks it.
+// walked in the order the filter model walks it, and the names it leaves
+// out for their length.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -91,14 +92,49 @@ TEST(FilterScannerTest, TokensMatchOnlyInTheirExactCase) {
     EXPECT_EQ(expected, Walk("<!-- " + Class("User", "") + " -->")) << "tokens count inside comments";
 }
 
-TEST(FilterScannerTest, NamesLongerThan127CharactersAreNotTaken) {
+// What the skip report heard: "name" for a class, "class/name" for an
+// attribute.
+void NoteSkipped(void* context, const char* name, size_t length, const char* className) {
+    std::string skipped(name, length);
+    if (className != nullptr) skipped = std::string(className) + "/" + skipped;
+    static_cast<std::vector<std::string>*>(context)->push_back(skipped);
+}
+
+Classes WalkReporting(std::string text, std::vector<std::string>* skipped) {
+    CFilterXML scanner(text.data(), NoteSkipped, skipped);
+    Classes classes;
+    char name[FILTER_NAME_SIZE];
+    for (int found = scanner.GetFirstObject(name); found; found = scanner.GetNextObject(name)) {
+        classes.push_back({name, {}});
+        while (scanner.GetAttribute(name)) classes.back().second.push_back(name);
+    }
+    return classes;
+}
+
+TEST(FilterScannerTest, NamesLongerThan127CharactersAreLeftOutAndReported) {
     std::string longest(FILTER_NAME_SIZE - 1, 'n');
-    std::string tooLong(FILTER_NAME_SIZE, 'n');
+    std::string tooLong(FILTER_NAME_SIZE, 'L');
     Classes fits = {{longest, {longest}}};
     EXPECT_EQ(fits, Walk(Class(longest, Attr(longest))));
     EXPECT_TRUE(Walk(Class(tooLong, Attr("Surname"))).empty());
-    Classes attrStops = {{"User", {"Surname"}}};
-    EXPECT_EQ(attrStops, Walk(Class("User", Attr("Surname") + Attr(tooLong) + Attr("Given"))));
+
+    // One attribute goes, the rest of its class stays.
+    std::vector<std::string> skipped;
+    Classes attrDropped = {{"User", {"Surname", "Given"}}};
+    EXPECT_EQ(attrDropped, WalkReporting(Class("User", Attr("Surname") + Attr(tooLong) + Attr("Given")), &skipped));
+    EXPECT_EQ(std::vector<std::string>{"User/" + tooLong}, skipped);
+
+    // One class goes with its attributes, first or later, and the classes
+    // around it stay.
+    skipped.clear();
+    Classes classDropped = {{"Group", {"Members"}}, {"Server", {}}};
+    EXPECT_EQ(classDropped, WalkReporting(Class(tooLong, Attr("Surname")) + Class("Group", Attr("Members")) +
+                                              Class(tooLong + "x", Attr("Given")) + Class("Server", ""),
+                                          &skipped));
+    EXPECT_EQ((std::vector<std::string>{tooLong, tooLong + "x"}), skipped);
+
+    // Without a report, the same walk.
+    EXPECT_EQ(attrDropped, Walk(Class("User", Attr("Surname") + Attr(tooLong) + Attr("Given"))));
 }
 
 TEST(FilterScannerTest, NullTextNullNameAndOutOfOrderCalls) {

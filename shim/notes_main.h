@@ -1,9 +1,9 @@
-// notes_main.h - the start-up shim of an add-in program on this platform:
-// brings up the Notes runtime and the add-in runtime, runs AddInMain and
-// reports start-up failures on standard output. main.cpp calls notes_main;
-// the task provides AddInMain.
-#ifndef ZELREP_POSIX_NOTES_MAIN_H
-#define ZELREP_POSIX_NOTES_MAIN_H
+// notes_main.h - the start-up shim of an add-in program, the same on every
+// platform: brings up the Notes runtime and the add-in runtime, runs
+// AddInMain and reports start-up failures on standard output. main.cpp
+// calls notes_main; the task provides AddInMain.
+#ifndef ZELREP_SHIM_NOTES_MAIN_H
+#define ZELREP_SHIM_NOTES_MAIN_H
 
 #include "global.h"
 
