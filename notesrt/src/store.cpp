@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 
 #include "env.h"
@@ -601,9 +602,11 @@ STATUS Store::ListChanges(WORD classMask, ChangeWindow window, int64_t afterTick
 // read. Its time is later than every listing's until-time (the floor), and
 // no earlier than the latest change the snapshot shows, since writers take
 // their times in turn under the write lock from a clock that moves forward.
-// So the listing covers up to the floor or the hundredth before that latest
-// change, whichever is later; the changes of the latest hundredth are left
-// to the next listing. A clock set back while this happens can break the
+// So the listing's until-time is the floor or the hundredth before that
+// latest change, whichever is later. The changes of the latest hundredth
+// are listed all the same (a reader sees everything committed), and the
+// next listing lists them again with whatever was committing beside them:
+// at least once, never lost. A clock set back while this happens can break the
 // second bound; the locked listing does not depend on the clock.
 STATUS Store::ListFromSnapshot(WORD classMask, ChangeWindow window, int64_t afterTicks,
                                std::vector<NoteRow>* rows, int64_t* untilTicks) {
@@ -620,7 +623,6 @@ STATUS Store::ListFromSnapshot(WORD classMask, ChangeWindow window, int64_t afte
     }
     if (status != NOERROR) return status;
     *untilTicks = std::max({counters.listedUntilTicks, latestNote - 1, afterTicks});
-    while (!rows->empty() && rows->back().sequenceTicks > *untilTicks) rows->pop_back();
     return NOERROR;
 }
 

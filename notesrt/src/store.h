@@ -121,8 +121,9 @@ public:
     // committed, and leaves its until-time as the floor of later sequence
     // times. When the lock cannot be had (another writer holds it longer
     // than the busy time-out, the file is read-only, the disk is full), the
-    // listing comes from a plain snapshot and leaves the changes of the
-    // latest hundredth to the next listing (see ListFromSnapshot).
+    // listing comes from a plain snapshot, whose until-time lies before the
+    // latest hundredth, so that the next listing lists that hundredth again
+    // (see ListFromSnapshot).
     STATUS ListChanges(WORD classMask, ChangeWindow window, int64_t afterTicks,
                        std::vector<NoteRow>* rows, int64_t* untilTicks);
 

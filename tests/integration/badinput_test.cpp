@@ -330,9 +330,9 @@ TEST_F(BadInputTest, ConfigurationEditedWhileAPassRuns) {
 TEST_F(BadInputTest, DirectoryLockedLongerThanTheBusyTimeOut) {
     testenv::WriteFile(DataPath("notes.ini"), "DbBusyTimeout=200\n");
     proctest::Console& console = StartTask({"--write-timestamps", "on", "--trace", "VERBOSE"});
-    // While the lock is held, passes list the directory without it, which
-    // leaves the changes of the latest hundredth of a second to a later
-    // listing: a second change after the person's lets the person's be listed.
+    // While the lock is held, passes list the directory without it, and a
+    // later listing lists the changes of the latest hundredth of a second
+    // again: both people are published, the later one perhaps twice.
     Person person = AddPerson("Locked", "while locked");
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     Person later = AddPerson("Later", "after the person");
