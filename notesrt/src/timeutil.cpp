@@ -1,10 +1,18 @@
 // timeutil.cpp - conversions between TIMEDATE and ticks, and the clock.
 #include "timeutil.h"
 
-#include <errno.h>
+#ifdef _WIN32
+#define _CRT_RAND_S  // rand_s, the system's random source
+#include <stdlib.h>
+#else
 #include <sys/random.h>
-#include <time.h>
 #include <unistd.h>
+#endif
+#include <errno.h>
+#include <time.h>
+
+#include <chrono>
+#include <thread>
 
 #include "ostime.h"
 #include "timecalc.h"
@@ -40,18 +48,19 @@ int64_t CurrentTicks() {
 }
 
 void SleepUntilTicks(int64_t ticks) {
-    int64_t unixTicks = ticks - kUnixEpochJulianDay * kTicksPerDay;
-    struct timespec at;
-    at.tv_sec = (time_t)(unixTicks / 100);
-    at.tv_nsec = (long)(unixTicks % 100) * 10000000;
-    while (CurrentTicks() < ticks && clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &at, nullptr) == EINTR) {
-    }
+    // Short waits (a hundredth or two): sleep a little and look again.
+    while (CurrentTicks() < ticks) std::this_thread::sleep_for(std::chrono::microseconds(500));
 }
 
 TIMEDATE RandomTimedate() {
     uint64_t bits = 0;
+#ifdef _WIN32
+    unsigned int low = 0, high = 0;
+    if (rand_s(&low) == 0 && rand_s(&high) == 0) bits = ((uint64_t)high << 32) | low;
+#else
     if (getrandom(&bits, sizeof bits, 0) != (ssize_t)sizeof bits)
         bits = ((uint64_t)getpid() << 32) ^ (uint64_t)CurrentTicks() ^ (uint64_t)(uintptr_t)&bits;
+#endif
     TIMEDATE td;
     td.Innards[0] = (DWORD)bits;
     td.Innards[1] = (DWORD)(bits >> 32);
