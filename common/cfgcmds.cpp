@@ -153,7 +153,10 @@ STATUS CmdShowConfig(char* /*argument*/, WORD /*length*/, CConfig* config) {
                                           : "\tZELREP is publishing all attributes in publisher filter");
     text[0] = '\0';
     config->GetLastReplicationTimeStampStr(text);
-    LogLine(NOERROR, "\tZELREP completed the last update on %s\r\n", text);
+    if (config->IsMigrationPending())
+        LogText(NOERROR, "\tZELREP has a migration to finish: the next pass publishes every object\r\n");
+    else
+        LogLine(NOERROR, "\tZELREP completed the last update on %s\r\n", text);
     return NOERROR;
 }
 

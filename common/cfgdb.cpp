@@ -33,6 +33,7 @@ const CFG_DB_FIELD cfg_db_field[CFG_END + 1] = {
     {CFG_WRITETIMESTAMPS, "WriteTimeStamps_number", CFG_KIND_NUMBER},
     {CFG_TRACELEVEL, "ConsoleTraceLevel_number", CFG_KIND_NUMBER},
     {CFG_LASTEVENT, "LastEventTimeStamp_TS", CFG_KIND_TIME},
+    {CFG_INPUTIDENTITY, "InputDBReplicaID_text", CFG_KIND_TEXT},
     {CFG_PUBLISHERFILTER, "PublisherFilter_text", CFG_KIND_LONGTEXT},
     {CFG_END, "", 0},
 };
@@ -195,6 +196,7 @@ void LoadItem(CConfig* config, int index, CfgValue* value) {
     case CFG_WRITETIMESTAMPS: config->SetWriteTimeStamps(flag); break;
     case CFG_TRACELEVEL: config->SetTrace(WholeNumber(value->number)); break;
     case CFG_LASTEVENT: config->SetLastReplicationTimeStamp(&value->time); break;
+    case CFG_INPUTIDENTITY: config->SetInputIdentity(value->text); break;
     case CFG_PUBLISHERFILTER: config->SetPubFilter(value->handle); break;
     }
 }
@@ -209,6 +211,7 @@ void SaveItem(CConfig* config, int index, CfgValue* value) {
     case CFG_LOOPDETECTID: config->GetLoopDetectID(value->text); return;
     case CFG_SCHEDULEUNITS: config->GetScheduleUnits(value->text); return;
     case CFG_LASTEVENT: config->GetLastReplicationTimeStamp(&value->time); return;
+    case CFG_INPUTIDENTITY: config->GetInputIdentity(value->text); return;
     case CFG_PUBLISHERFILTER: config->GetPubFilter(&value->handle); return;
     case CFG_LOOPDETECT: number = config->DoLoopDetect() != 0; break;
     case CFG_DIRECTORYFLAG: number = config->IsDirectory() != 0; break;
@@ -220,6 +223,24 @@ void SaveItem(CConfig* config, int index, CfgValue* value) {
     case CFG_TRACELEVEL: number = config->Tracing(); break;
     }
     value->number = (double)number;
+}
+
+// Takes a value of the record's item kind into the record.
+void FillValue(tagPASS_DATA* data, void* value) {
+    switch (cfg_db_field[data->fieldIndex].kind) {
+    case CFG_KIND_TEXT: CopyText(data->text, sizeof(data->text), (const char*)value); break;
+    case CFG_KIND_NUMBER: data->number = *(double*)value; break;
+    case CFG_KIND_TIME: data->time = *(TIMEDATE*)value; break;
+    default: {
+        data->handle = (MEMHANDLE)*(unsigned long*)value;
+        const char* text = data->handle ? (const char*)OSMemoryLock(data->handle) : 0;
+        if (text != 0) {
+            data->textLength = strlen(text);
+            OSMemoryUnlock(data->handle);
+        }
+        break;
+    }
+    }
 }
 
 // Timestamps are written only while only changed items are published.
@@ -363,13 +384,18 @@ STATUS getInstanceField(tagPASS_DATA* data) {
     return status;
 }
 
-STATUS putInstanceField(tagPASS_DATA* data) {
+STATUS putInstanceField(tagPASS_DATA* data) { return putInstanceFields(data, 1); }
+
+STATUS putInstanceFields(tagPASS_DATA* data, int count) {
+    if (data == 0 || count < 1) return CFGDB_NULL_ARG;
+    for (int i = 1; i < count; ++i)
+        if (!IsValidIndex(data[i].fieldIndex)) return CFGDB_MISSING;
     NOTEHANDLE hNote = NULLHANDLE;
     STATUS status = OpenInstanceNote(data, &hNote);
     if (status != NOERROR) return status;
     TIMEDATE before;
     NSFNoteGetInfo(hNote, _NOTE_MODIFIED, &before);
-    status = WriteItem(hNote, data);
+    for (int i = 0; i < count && status == NOERROR; ++i) status = WriteItem(hNote, &data[i]);
     if (status == NOERROR) status = NSFNoteUpdate(hNote, UPDATE_FORCE | UPDATE_NOREVISION);
     if (status == NOERROR)
         PassOwnWrite(data->config, hNote, &before);
@@ -416,31 +442,22 @@ STATUS CConfig::getCfgField(int index, unsigned long* value) {
     return getCfgField(index, (void*)value);
 }
 
-STATUS CConfig::putCfgField(int index, void* value) {
-    if (value == 0) return CFGDB_NULL_ARG;
-    if (!IsValidIndex(index)) return CFGDB_MISSING;
-    tagPASS_DATA data;
-    memset(&data, 0, sizeof(data));
-    data.fieldIndex = index;
-    data.config = this;
+STATUS CConfig::putCfgField(int index, void* value) { return putCfgFields(1, &index, &value); }
+
+STATUS CConfig::putCfgFields(int count, const int* indexes, void* const* values) {
+    if (count < 1 || count > CFG_END || indexes == 0 || values == 0) return CFGDB_NULL_ARG;
+    tagPASS_DATA data[CFG_END];
+    memset(data, 0, sizeof(data));
+    for (int i = 0; i < count; ++i) {
+        if (values[i] == 0) return CFGDB_NULL_ARG;
+        if (!IsValidIndex(indexes[i])) return CFGDB_MISSING;
+        data[i].fieldIndex = indexes[i];
+        data[i].config = this;
+        FillValue(&data[i], values[i]);
+    }
     STATUS status = openCfgDB(m_szCfgDBName, &m_hCfgDB);
     if (status != NOERROR) return status;
-
-    switch (cfg_db_field[index].kind) {
-    case CFG_KIND_TEXT: CopyText(data.text, sizeof(data.text), (const char*)value); break;
-    case CFG_KIND_NUMBER: data.number = *(double*)value; break;
-    case CFG_KIND_TIME: data.time = *(TIMEDATE*)value; break;
-    default: {
-        data.handle = (MEMHANDLE)*(unsigned long*)value;
-        const char* text = data.handle ? (const char*)OSMemoryLock(data.handle) : 0;
-        if (text != 0) {
-            data.textLength = strlen(text);
-            OSMemoryUnlock(data.handle);
-        }
-        break;
-    }
-    }
-    status = putInstanceField(&data);
+    status = putInstanceFields(data, count);
     closeCfgDB(&m_hCfgDB);
     return status;
 }

@@ -1,5 +1,7 @@
 // cfgdb.h - the configuration database: one document per instance, found
-// by its InstanceID_text item, with the 15 items of cfg_db_field.
+// by its InstanceID_text item, with the 15 items of cfg_db_field and one of
+// the task's own: the replica ID of the input database that the stored
+// last-replication time belongs to, written together with that time.
 //
 // Every item read or write opens the database and the document and closes
 // both again; nothing is cached. Statuses: 0 success, 0xFFFE a required
@@ -37,8 +39,9 @@ class CConfig;
 #define CFG_WRITETIMESTAMPS 11
 #define CFG_TRACELEVEL 12
 #define CFG_LASTEVENT 13
-#define CFG_PUBLISHERFILTER 14
-#define CFG_END 15
+#define CFG_INPUTIDENTITY 14
+#define CFG_PUBLISHERFILTER 15
+#define CFG_END 16
 
 #define CFG_ITEM_TEXT_SIZE 384
 
@@ -70,6 +73,9 @@ STATUS findCfgDBInstance(char* instanceName, char* fileName, unsigned long* note
 STATUS findInstanceNoteID(void* parameter, SEARCH_MATCH* match, ITEM_TABLE* summary);
 STATUS getInstanceField(tagPASS_DATA* data);
 STATUS putInstanceField(tagPASS_DATA* data);
+// Writes the items of count records (of one CConfig) in one update of the
+// document, so that they change together or not at all.
+STATUS putInstanceFields(tagPASS_DATA* data, int count);
 STATUS getAllCfgDBData(CConfig* config);
 STATUS putAllCfgDBData(CConfig* config);
 

@@ -90,6 +90,7 @@ void CConfig::Init(const char* instanceName, const char* cfgDBName) {
     m_szInputDB[0] = '\0';
     m_szOutputDB[0] = '\0';
     m_szLastReplication[0] = '\0';
+    m_szInputIdentity[0] = '\0';
     m_szQueueName[0] = '\0';
     m_szMessage[0] = '\0';
     m_hPubFilter = 0;
@@ -493,6 +494,36 @@ int CConfig::SetLastReplicationTimeStamp(TIMEDATE* time) {
     return 0;
 }
 
+int CConfig::GetInputIdentity(char* text) {
+    if (text == 0) return -1;
+    strcpy(text, m_szInputIdentity);
+    return 0;
+}
+
+int CConfig::SetInputIdentity(char* text) {
+    if (text == 0) return -1;
+    CopyText(m_szInputIdentity, sizeof(m_szInputIdentity), text);
+    return 0;
+}
+
+STATUS CConfig::StoreLastReplication(TIMEDATE* time, char* identity) {
+    if (time == 0 || identity == 0) return CFGDB_NULL_ARG;
+    const int indexes[] = {CFG_LASTEVENT, CFG_INPUTIDENTITY};
+    void* const values[] = {time, identity};
+    STATUS status = putCfgFields(2, indexes, values);
+    if (status != NOERROR) return status;
+    m_tdLastReplication = *time;
+    TimeToText(time, m_szLastReplication);
+    SetInputIdentity(identity);
+    return NOERROR;
+}
+
+int CConfig::IsMigrationPending() {
+    TIMEDATE wildcard;
+    TimeConstant(TIMEDATE_WILDCARD, &wildcard);
+    return memcmp(&m_tdLastReplication, &wildcard, sizeof(wildcard)) == 0;
+}
+
 int CConfig::GetLastReplicationTimeStampStr(char* text) {
     if (text == 0) return -1;
     TIMEDATE time;
@@ -561,7 +592,9 @@ unsigned long CConfig::FindMissingItems() {
     if (m_nScheduleValue == 0) bits |= CFGERR_SCHEDULEVALUE;
     if (GetDNFormatWord(m_nDNFormat) == 0) bits |= CFGERR_DNFORMAT;
     text[0] = '\0';
-    if (GetLastReplicationTimeStampStr(text) != 0 || text[0] == '\0') bits |= CFGERR_LASTEVENT;
+    // A migration still to finish keeps the wildcard, which has no text.
+    if ((GetLastReplicationTimeStampStr(text) != 0 || text[0] == '\0') && !IsMigrationPending())
+        bits |= CFGERR_LASTEVENT;
     if (m_hPubFilter == 0) bits |= CFGERR_PUBFILTER;
     return bits;
 }

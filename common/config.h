@@ -103,6 +103,18 @@ public:
     int SetLastReplicationTimeStamp(TIMEDATE* time);
     int GetLastReplicationTimeStampStr(char* text);
     int SetLastReplicationTimeStampStr(char* text);
+    // The replica ID text of the input database that the stored time
+    // belongs to ("" when not known); kept in memory, loaded and saved with
+    // the document.
+    int GetInputIdentity(char* text);
+    int SetInputIdentity(char* text);
+    // Stores the last-replication time together with the identity of the
+    // input database it belongs to, in one write of the document; the
+    // object takes them only when the write succeeded.
+    STATUS StoreLastReplication(TIMEDATE* time, char* identity);
+    // True when the stored time is the wildcard: a migration is under way,
+    // or stopped before it ended.
+    int IsMigrationPending();
     int GetRefreshCfgTimeStamp(TIMEDATE* time);
     int SetRefreshCfgTimeStamp(TIMEDATE* time);
 
@@ -146,6 +158,8 @@ public:
     STATUS putCfgField(int index, double value);
     STATUS putCfgField(int index, TIMEDATE value);
     STATUS putCfgField(int index, unsigned long value);
+    // Several items in one update of the document.
+    STATUS putCfgFields(int count, const int* indexes, void* const* values);
 
 private:
     CConfig(const CConfig&) = delete;
@@ -172,6 +186,7 @@ private:
     char m_szOutputDB[CFG_TEXT_SIZE];
     char m_szLastReplication[CFG_LASTREPL_SIZE];
     TIMEDATE m_tdLastReplication;
+    char m_szInputIdentity[CFG_TEXT_SIZE];
     TIMEDATE m_tdRefreshCfg;
     int m_bIsDirectory;
     unsigned long m_nDNFormat;

@@ -6,9 +6,16 @@
 // table, the filter and the note list for its own duration and releases
 // them at every end. The filter text's memory block stays the CConfig's.
 // The stored last-replication time moves only to a time up to which every
-// change has been listed and published, so no committed change is ever
-// skipped: a pass that could not write one of its documents leaves it where
-// it was, and the next pass publishes the same interval again.
+// change has been listed and published, and only once the output database
+// has been closed, which makes its documents durable on disk: so no
+// committed change is ever skipped. A pass that could not read a note or
+// write one of its documents leaves the time where it was, and the next
+// pass publishes the same interval again. A migration stores the wildcard
+// before it publishes anything, so that one that does not end (killed,
+// stopped, short of disk) is done again by the next pass; the stored time
+// carries the replica ID of the input database it belongs to, and an input
+// database replaced by another is published whole the same way. After a
+// pass that failed, both databases are checked for damage.
 #include "idtables.h"
 
 #include <new>
@@ -36,6 +43,7 @@ struct PassResources {
     VRD_THREAD_DATA data;
     char inputPath[CFG_TEXT_SIZE];
     char outputDB[CFG_TEXT_SIZE];
+    char identity[CFG_TEXT_SIZE];  // the input's replica ID as text, "" unknown
     TIMEDATE since;
     TIMEDATE until;
     DHANDLE hTable;
@@ -69,6 +77,50 @@ void FillFromConfig(VRD_THREAD_DATA* data, CConfig* config, char* outputPath, in
     text[0] = '\0';
     config->GetStatusLine(text);
     CopyText(data->statusLine, sizeof(data->statusLine), text);
+}
+
+// The replica ID as text ("85258EC6:3FA2B1C0"); "" when it cannot be read
+// or the database has none.
+void ReplicaIdText(DBHANDLE hDB, char* text) {
+    DBREPLICAINFO info;
+    memset(&info, 0, sizeof(info));
+    text[0] = '\0';
+    if (NSFDbReplicaInfoGet(hDB, &info) != NOERROR) return;
+    if (info.ID.Innards[0] == 0 && info.ID.Innards[1] == 0) return;
+    snprintf(text, CFG_TEXT_SIZE, "%08X:%08X", (unsigned)info.ID.Innards[1], (unsigned)info.ID.Innards[0]);
+}
+
+void ReadInputIdentity(const char* inputPath, char* identity) {
+    DBHANDLE hDB = NULLHANDLE;
+    identity[0] = '\0';
+    if (NSFDbOpen(inputPath, &hDB) != NOERROR) return;
+    ReplicaIdText(hDB, identity);
+    NSFDbClose(hDB);
+}
+
+// Whether this incremental pass must publish the whole input database: a
+// migration was under way when the last pass ended, or the input is not the
+// database the stored time belongs to (re-created, restored, switched), whose
+// changes before that time would otherwise never be published. Logs why.
+int NeedsMigration(CConfig* config, PassResources* pass) {
+    VRD_THREAD_DATA* data = &pass->data;
+    if (config->IsMigrationPending()) {
+        PassLog(data->traceLevel, TRACE_NORMAL,
+                "%s: The last migration of %s did not finish; this pass publishes every object again",
+                data->statusLine, pass->inputPath);
+        return 1;
+    }
+    char stored[CFG_TEXT_SIZE];
+    config->GetInputIdentity(stored);
+    if (stored[0] == '\0' || pass->identity[0] == '\0' || strcmp(stored, pass->identity) == 0) return 0;
+    char sinceText[CFG_TEXT_SIZE];
+    sinceText[0] = '\0';
+    config->GetLastReplicationTimeStampStr(sinceText);
+    PassLog(data->traceLevel, TRACE_NORMAL,
+            "%s: %s is not the database that the last replication time %s belongs to (replica ID %s, "
+            "was %s); this pass publishes every object",
+            data->statusLine, pass->inputPath, sinceText, pass->identity, stored);
+    return 1;
 }
 
 // The since-time of the pass; an incremental pass stores it back at once.
@@ -128,9 +180,21 @@ STATUS OpenOutput(PassResources* pass) {
     return NOERROR;
 }
 
+// A migration stores the wildcard before it lists anything: until it has
+// published everything and stored its until-time, every pass does it again.
+STATUS MarkMigrationUnderWay(PassResources* pass) {
+    VRD_THREAD_DATA* data = &pass->data;
+    TIMEDATE wildcard = Wildcard();
+    STATUS status = data->config->StoreLastReplication(&wildcard, pass->identity);
+    if (status != NOERROR)
+        PassLogStatus(data->traceLevel, 0, status, "%s: Unable to record that a migration of %s is under way",
+                      data->statusLine, pass->inputPath);
+    return status;
+}
+
 // Takes the modified-note table. When nothing changed, the stored time
-// moves to the until-time that the table's snapshot gave: a change stamped
-// earlier but committed later is then still listed by the next pass.
+// moves to the until-time that the table gave: every later change is
+// later than it.
 STATUS TakeModifiedNoteTable(PassResources* pass) {
     VRD_THREAD_DATA* data = &pass->data;
     OSCurrentTIMEDATE(&pass->until);
@@ -140,13 +204,13 @@ STATUS TakeModifiedNoteTable(PassResources* pass) {
         pass->hTable = NULLHANDLE;
         PassLog(data->traceLevel, TRACE_NORMAL, "%s: No modified notes exist in %s\n",
                 data->statusLine, pass->inputPath);
-        data->config->SetLastReplicationTimeStamp(&pass->until);
+        data->config->StoreLastReplication(&pass->until, pass->identity);
         return status;
     }
     if (status != NOERROR || pass->hTable == NULLHANDLE) {
         if (status == NOERROR) pass->hTable = NULLHANDLE;
-        PassLog(data->traceLevel, 0, "%s: %s: Unable to obtain ModifiedNoteTable\n",
-                data->statusLine, pass->inputPath);
+        PassLogStatus(data->traceLevel, 0, status, "%s: %s: Unable to obtain ModifiedNoteTable",
+                      data->statusLine, pass->inputPath);
         return status != NOERROR ? status : (STATUS)ERR_INVALID_HANDLE;
     }
     return NOERROR;
@@ -228,6 +292,41 @@ STATUS PublishTable(PassResources* pass) {
     return NOERROR;
 }
 
+// Closes both databases; closing the output makes its documents durable.
+// A failure keeps the pass's interval.
+STATUS CloseDatabases(PassResources* pass) {
+    VRD_THREAD_DATA* data = &pass->data;
+    STATUS status = NOERROR;
+    DBHANDLE* handles[] = {&data->hOutputDB, &data->hInputDB};
+    const char* names[] = {pass->outputDB, pass->inputPath};
+    for (int i = 0; i < 2; ++i) {
+        STATUS closed = NSFDbClose(*handles[i]);
+        *handles[i] = NULLHANDLE;
+        if (closed == NOERROR) continue;
+        PassLogStatus(data->traceLevel, 0, closed,
+                      "%s: Unable to close %s; the next pass publishes these changes again",
+                      data->statusLine, names[i]);
+        if (status == NOERROR) status = closed;
+    }
+    return status;
+}
+
+// The lines of a pass that left changes unpublished, with the first cause.
+void ReportUnpublished(PassResources* pass) {
+    VRD_THREAD_DATA* data = &pass->data;
+    int unsaved = (int)(data->unpublished - data->unread);
+    if (unsaved > 0)
+        PassLogStatus(data->traceLevel, TRACE_NORMAL, data->saveFailure,
+                      "%s: %d documents could not be saved in %s; the next pass publishes these "
+                      "changes again",
+                      data->statusLine, unsaved, pass->outputDB);
+    if (data->unread > 0)
+        PassLogStatus(data->traceLevel, TRACE_NORMAL, data->readFailure,
+                      "%s: %d notes could not be read in %s; the next pass publishes these "
+                      "changes again",
+                      data->statusLine, (int)data->unread, pass->inputPath);
+}
+
 // Stores the until-time as the new last-replication time, unless a change
 // of the pass could not be published: then the stored time stays, and the
 // next pass publishes the same interval again (documents already written
@@ -236,13 +335,10 @@ void StoreUntilTime(PassResources* pass) {
     VRD_THREAD_DATA* data = &pass->data;
     data->since = Wildcard();
     if (data->unpublished > 0) {
-        PassLog(data->traceLevel, TRACE_NORMAL,
-                "%s: %d documents could not be saved in %s; the next pass publishes these "
-                "changes again",
-                data->statusLine, (int)data->unpublished, pass->outputDB);
+        ReportUnpublished(pass);
         return;
     }
-    data->config->SetLastReplicationTimeStamp(&pass->until);
+    data->config->StoreLastReplication(&pass->until, pass->identity);
     char stored[CFG_TEXT_SIZE];
     stored[0] = '\0';
     data->config->GetLastReplicationTimeStampStr(stored);
@@ -273,6 +369,7 @@ STATUS ReleasePass(PassResources* pass, STATUS status) {
 STATUS RunPass(PassResources* pass, int* entriesFound, int* notesUpdated) {
     STATUS status = OpenInput(pass);
     if (status == NOERROR) status = OpenOutput(pass);
+    if (status == NOERROR && pass->data.migration) status = MarkMigrationUnderWay(pass);
     if (status == NOERROR) status = TakeModifiedNoteTable(pass);
     if (status == NOERROR) status = PrepareTable(pass);
     if (status == NOERROR) status = BuildFilter(pass);
@@ -280,8 +377,24 @@ STATUS RunPass(PassResources* pass, int* entriesFound, int* notesUpdated) {
     if (status != NOERROR) return status;
     if (entriesFound != 0) *entriesFound = pass->data.entriesFound;
     if (notesUpdated != 0) *notesUpdated = pass->data.notesUpdated;
+    if (pass->hTable != NULLHANDLE) IDDestroyTable(pass->hTable);
+    pass->hTable = NULLHANDLE;
+    status = CloseDatabases(pass);
+    if (status != NOERROR) {
+        ReportUnpublished(pass);
+        return status;
+    }
     StoreUntilTime(pass);
     return NOERROR;
+}
+
+// A pass that kept its interval for a reason other than no changes or an
+// empty filter: a note not read, a document not saved, a database that
+// failed to open, list, or close.
+bool PassFailed(const PassResources* pass, STATUS status) {
+    if (pass->data.unpublished > 0) return true;
+    return status != NOERROR && ERR(status) != ERR_NO_MODIFIED_NOTES &&
+           pass->data.config->GetState() != STATE_WAITING;
 }
 
 void LogErrorText(const char* itemName, STATUS status, long traceLevel) {
@@ -293,6 +406,25 @@ void LogErrorText(const char* itemName, STATUS status, long traceLevel) {
             itemName, errorText);
 }
 
+// True when the entry's note information was read. A note that is gone
+// (purged since the table was taken) is passed over; one that is there but
+// cannot be read, live or deleted, keeps the pass's interval.
+bool ReadForListing(VRD_THREAD_DATA* data, CNoteInfo* info, DWORD noteID) {
+    STATUS status = info->ReadStatus();
+    if (status == NOERROR || ERR(status) == ERR_NOTE_DELETED) return true;
+    DWORD id = noteID & ~(DWORD)RRV_DELETED;
+    if (ERR(status) == ERR_INVALID_NOTE) {
+        PassLog(data->traceLevel, TRACE_NORMAL, "%s: Note ID %lu to be processed has been deleted\n",
+                data->statusLine, (unsigned long)id);
+        return false;
+    }
+    PassLogStatus(data->traceLevel, TRACE_NORMAL, status,
+                  "%s: Note ID %lu could not be read; the next pass publishes its change again",
+                  data->statusLine, (unsigned long)id);
+    CountNotRead(data, status);
+    return false;
+}
+
 }  // namespace
 
 STATUS DoReplication(CConfig* config, char* inputDB, char* outputPath, int* entriesFound,
@@ -302,9 +434,36 @@ STATUS DoReplication(CConfig* config, char* inputDB, char* outputPath, int* entr
     memset(&pass, 0, sizeof(pass));
     FillFromConfig(&pass.data, config, outputPath, incremental);
     CopyText(pass.inputPath, sizeof(pass.inputPath), inputDB);
+    ReadInputIdentity(pass.inputPath, pass.identity);
+    if (incremental && NeedsMigration(config, &pass)) {
+        incremental = 0;
+        pass.data.migration = 1;
+    }
     pass.since = PassSinceTime(config, incremental);
     STATUS status = RunPass(&pass, entriesFound, notesUpdated);
-    return ReleasePass(&pass, status);
+    bool failed = PassFailed(&pass, status);
+    status = ReleasePass(&pass, status);
+    if (failed) ReportDamagedDatabases(config);
+    return status;
+}
+
+int ReportDamagedDatabases(CConfig* config) {
+    if (config == 0) return 0;
+    char statusLine[CFG_TEXT_SIZE], names[2][CFG_TEXT_SIZE];
+    config->GetStatusLine(statusLine);
+    config->GetInputDB(names[0]);
+    config->GetOutputDB(names[1]);
+    int damaged = 0;
+    for (char* name : names) {
+        if (name[0] == '\0') continue;
+        DBHANDLE hDB = NULLHANDLE;
+        STATUS status = NSFDbOpenExtended(name, DBOPEN_FORCE_FIXUP, NULLHANDLE, 0, &hDB, 0, 0);
+        if (status == NOERROR) NSFDbClose(hDB);
+        if (ERR(status) != ERR_DB_CORRUPT && ERR(status) != ERR_NOT_NSF) continue;
+        LogLine(status, "%s: Database %s failed its integrity check", statusLine, name);
+        damaged++;
+    }
+    return damaged;
 }
 
 STATUS ListNotes(void* context, DWORD noteID) {
@@ -313,6 +472,10 @@ STATUS ListNotes(void* context, DWORD noteID) {
     CNoteInfo* info = new (std::nothrow) CNoteInfo(data->hInputDB, noteID);
     if (info == 0) {
         data->unpublished++;
+        return NOERROR;
+    }
+    if (!ReadForListing(data, info, noteID)) {
+        delete info;
         return NOERROR;
     }
 

@@ -35,13 +35,22 @@ typedef struct {
     int writeTimeStamps;
     CConfig* config;
     // Changes of this pass that could not be published (a document not
-    // saved, an entry not listed); the stored time then stays where it was.
+    // saved, a note not read, an entry not listed); the stored time then
+    // stays where it was. Of them, unread notes could not be read; the
+    // first failure of each kind is kept for the pass's summary line.
     int32_t unpublished;
+    int32_t unread;
+    STATUS saveFailure;
+    STATUS readFailure;
 } VRD_THREAD_DATA;
 
 STATUS DoReplication(CConfig* config, char* inputDB, char* outputPath, int* entriesFound,
                      int* notesUpdated, int incremental);
 STATUS ListNotes(void* context, DWORD noteID);
+// Checks the instance's input and output databases for damage (every page
+// read) and logs each damaged one; the number of those. Run at start-up
+// and after a pass that failed, not on every pass.
+int ReportDamagedDatabases(CConfig* config);
 void FreeArrayEntries(CEntityArray* list);
 STATUS ChangeDBTitle(DBHANDLE hDB);
 int IsItemChanged(NOTEHANDLE hNote, char* itemName, TIMEDATE* time, long traceLevel);
@@ -49,6 +58,8 @@ int GetZELREPLastProcessedTime(NOTEHANDLE hNote, TIMEDATE* time, long traceLevel
 int SetZELREPLastProcessedTime(NOTEHANDLE hNote, long traceLevel);
 
 STATUS ProcessNotes(VRD_THREAD_DATA* data);
+// Counts a change of the pass whose note could not be read; returns status.
+STATUS CountNotRead(VRD_THREAD_DATA* data, STATUS status);
 
 int GetDNComponents(NOTEHANDLE hNote, char* fullDN, char* containers, char* first);
 WORD GetNotesDN(NOTEHANDLE hNote, WORD dnFormat, char* out, WORD size);

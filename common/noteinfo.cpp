@@ -86,7 +86,8 @@ CNoteInfo::CNoteInfo(DBHANDLE hDB, NOTEID noteID)
       m_Sequence(0),
       m_NoteClass(0),
       m_bDeleted(0),
-      m_Event(EVENT_UNKNOWN) {
+      m_Event(EVENT_UNKNOWN),
+      m_ReadStatus(NOERROR) {
     memset(&m_UNID, 0, sizeof(m_UNID));
     memset(&m_SequenceTime, 0, sizeof(m_SequenceTime));
     memset(&m_Modified, 0, sizeof(m_Modified));
@@ -127,6 +128,7 @@ STATUS CNoteInfo::ResetNoteInfo(DBHANDLE hDB, NOTEID noteID) {
         m_Modified = oid.SequenceTime;
     }
     GetTimeDateString(&m_Modified, m_szModified);
+    m_ReadStatus = status;
     return status;
 }
 

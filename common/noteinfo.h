@@ -46,6 +46,9 @@ public:
     TIMEDATE Modified() const { return m_Modified; }
     WORD NoteClass() const { return m_NoteClass; }
     NOTEEVENT Event() const { return m_Event; }
+    // The status of the last ResetNoteInfo: 0, 549 for a deletion stub, or
+    // the failure that left the entry without its note.
+    STATUS ReadStatus() const { return m_ReadStatus; }
 
 private:
     DBHANDLE m_hDB;
@@ -60,6 +63,7 @@ private:
     char m_szSequenceTime[NOTEINFO_TEXT_SIZE];
     char m_szNoteTime[NOTEINFO_TEXT_SIZE];
     NOTEEVENT m_Event;
+    STATUS m_ReadStatus;
 };
 
 // The time as server text: full date and time, zone always shown.

@@ -7,6 +7,8 @@
 #ifndef ZELREP_PASSLOG_H
 #define ZELREP_PASSLOG_H
 
+#include "global.h"
+
 #if defined(__GNUC__)
 #define PASSLOG_FORMAT(f, a) __attribute__((format(printf, f, a)))
 #else
@@ -15,5 +17,8 @@
 
 // Logs the line when traceLevel is at least minimum.
 void PassLog(long traceLevel, long minimum, const char* format, ...) PASSLOG_FORMAT(3, 4);
+// The same with a status whose text the log adds to the line (0: none).
+void PassLogStatus(long traceLevel, long minimum, STATUS status, const char* format, ...)
+    PASSLOG_FORMAT(4, 5);
 
 #endif

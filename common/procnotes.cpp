@@ -7,10 +7,12 @@
 // name changed); a modify none of whose published attributes changed writes
 // nothing. No failure stops
 // the walk: it ends the current note only. A change whose document (change,
-// rename or obituary) could not be written is counted as unpublished, so
-// that the pass keeps its interval for the next pass. Each note's handles
+// rename or obituary) could not be written, or whose note could not be
+// read, is counted as unpublished, so that the pass keeps its interval for
+// the next pass; only documents saved count as updated. Each note's handles
 // and work buffer are released before the next note begins, so at most two
-// notes and one buffer are held at a time.
+// notes and one buffer are held at a time; the buffer grows to hold the
+// longest text entry of the attribute it serves.
 #include <string.h>
 
 #include "arrent.h"
@@ -27,6 +29,8 @@
 namespace {
 
 #define WORK_BUFFER_SIZE 8192
+// A text entry is at most 65535 bytes long (its length is a WORD).
+#define MAX_WORK_BUFFER_SIZE 65536
 #define CLASS_NAME_SIZE 128
 #define UPDATER_SIZE 256
 #define NOTES_DN_SIZE 256
@@ -49,6 +53,7 @@ struct NoteWork {
     NOTEHANDLE hOutput;
     MEMHANDLE hBuffer;
     char* buffer;
+    DWORD bufferSize;
     char cn[NOTEINFO_TEXT_SIZE];
     int loop;
     char className[CLASS_NAME_SIZE];
@@ -77,9 +82,23 @@ void BeginNote(VRD_THREAD_DATA* data, CNoteInfo* info, NoteWork* work) {
 }
 
 // Counts a change whose document could not be written; returns status.
-STATUS NotPublished(VRD_THREAD_DATA* data, STATUS status) {
+STATUS NotSaved(VRD_THREAD_DATA* data, STATUS status) {
     data->unpublished++;
+    if (data->saveFailure == NOERROR) data->saveFailure = status;
     return status;
+}
+
+// Saves a change, rename or obituary document; only a saved one counts as
+// updated, and a failure is logged with its cause.
+STATUS SaveDocument(VRD_THREAD_DATA* data, NOTEHANDLE hDocument, const char* failure,
+                    const char* unidText) {
+    STATUS status = NSFNoteUpdate(hDocument, kDocumentUpdateFlags);
+    if (status == NOERROR) {
+        data->notesUpdated++;
+        return NOERROR;
+    }
+    PassLogStatus(Trace(data), TRACE_VERBOSE, status, failure, data->statusLine, unidText);
+    return NotSaved(data, status);
 }
 
 // The obituary's note with its two items, not yet saved.
@@ -107,18 +126,14 @@ STATUS ComposeObituary(VRD_THREAD_DATA* data, NoteWork* work) {
 
 STATUS WriteObituary(VRD_THREAD_DATA* data, NoteWork* work) {
     STATUS status = ComposeObituary(data, work);
-    if (status != NOERROR) return NotPublished(data, status);
-    data->notesUpdated++;
-    status = NSFNoteUpdate(work->hOutput, kDocumentUpdateFlags);
-    if (status == NOERROR) return NOERROR;
-    PassLog(Trace(data), TRACE_VERBOSE, "%s: Failed to save obituary for Note %s\n",
-            data->statusLine, work->unidText);
-    return NotPublished(data, status);
+    if (status != NOERROR) return NotSaved(data, status);
+    return SaveDocument(data, work->hOutput, "%s: Failed to save obituary for Note %s", work->unidText);
 }
 
-// One work buffer of WORK_BUFFER_SIZE bytes, locked; only one at a time.
-STATUS AllocWorkBuffer(VRD_THREAD_DATA* data, NoteWork* work) {
-    STATUS status = OSMemoryAllocate(0, WORK_BUFFER_SIZE, &work->hBuffer);
+// One work buffer of size bytes, locked; only one at a time.
+STATUS AllocWorkBuffer(VRD_THREAD_DATA* data, NoteWork* work, DWORD size = WORK_BUFFER_SIZE) {
+    work->bufferSize = size;
+    STATUS status = OSMemoryAllocate(0, size, &work->hBuffer);
     if (status == NOERROR && work->hBuffer == NULLMEMHANDLE) status = ERR_MEMORY;
     if (status != NOERROR) {
         work->hBuffer = NULLMEMHANDLE;
@@ -153,10 +168,10 @@ WORD ReadLastUpdater(NoteWork* work) {
     WORD length;
     if (count >= 1)
         length = NSFItemGetTextListEntry(work->hSource, kUpdatedBy, (WORD)(count - 1),
-                                         work->buffer, WORK_BUFFER_SIZE - 1);
+                                         work->buffer, (WORD)(work->bufferSize - 1));
     else
-        length = NSFItemGetText(work->hSource, kUpdatedBy, work->buffer, WORK_BUFFER_SIZE);
-    if (length > WORK_BUFFER_SIZE - 1) length = WORK_BUFFER_SIZE - 1;
+        length = NSFItemGetText(work->hSource, kUpdatedBy, work->buffer, (WORD)work->bufferSize);
+    if (length > work->bufferSize - 1) length = (WORD)(work->bufferSize - 1);
     work->buffer[length] = '\0';
     return length;
 }
@@ -273,7 +288,7 @@ STATUS WriteNameItems(VRD_THREAD_DATA* data, NoteWork* work) {
                 data->statusLine, work->cn, work->unidText);
         STATUS status = OutputRenameMoveEvent(work->hSource, data, work->className,
                                               work->unidText, work->unid);
-        if (status != NOERROR) NotPublished(data, status);
+        if (status != NOERROR) NotSaved(data, status);
         return NOERROR;
     }
     return WriteNotesDN(data, work);
@@ -300,9 +315,26 @@ STATUS WriteHeader(VRD_THREAD_DATA* data, NoteWork* work) {
     return NOERROR;
 }
 
-// Copies the text entries; on an add, empty entries are left out, and an
-// attribute without entries on any other event is written as cleared.
-STATUS PublishText(VRD_THREAD_DATA* data, NoteWork* work, char* attr) {
+// A text entry too long for a list (a text of nearly 64 KB) goes whole into
+// a text item instead.
+STATUS AppendEntry(NoteWork* work, char* attr, WORD length, WORD count) {
+    STATUS status = NSFItemAppendTextList(work->hOutput, attr, work->buffer, length, TRUE);
+    if (ERR(status) == ERR_TEXT_LIST_TOO_BIG && count == 1)
+        status = NSFItemSetText(work->hOutput, attr, work->buffer, length);
+    return status;
+}
+
+// The work buffer for the entries of a text value of valueLength bytes:
+// the usual size, or as large as the longest entry may be.
+DWORD TextBufferSize(DWORD valueLength) {
+    DWORD size = valueLength + 1;
+    if (size < WORK_BUFFER_SIZE) return WORK_BUFFER_SIZE;
+    return size > MAX_WORK_BUFFER_SIZE ? MAX_WORK_BUFFER_SIZE : size;
+}
+
+// Copies the text entries whole; on an add, empty entries are left out, and
+// an attribute without entries on any other event is written as cleared.
+STATUS PublishText(VRD_THREAD_DATA* data, NoteWork* work, char* attr, DWORD valueLength) {
     PassLog(Trace(data), TRACE_VERBOSE, "%s: Processing %s on Note %s as a Text item\n",
             data->statusLine, attr, work->unidText);
     WORD count = NSFItemGetTextListEntries(work->hSource, attr);
@@ -311,19 +343,19 @@ STATUS PublishText(VRD_THREAD_DATA* data, NoteWork* work, char* attr) {
         work->written = 1;
         return NOERROR;
     }
-    STATUS status = AllocWorkBuffer(data, work);
+    STATUS status = AllocWorkBuffer(data, work, TextBufferSize(valueLength));
     if (status != NOERROR) return status;
+    WORD room = (WORD)(work->bufferSize - 1);
     for (WORD index = 0; index < count && status == NOERROR; ++index) {
-        WORD length =
-            NSFItemGetTextListEntry(work->hSource, attr, index, work->buffer, WORK_BUFFER_SIZE - 1);
-        if (length > WORK_BUFFER_SIZE - 1) length = WORK_BUFFER_SIZE - 1;
+        WORD length = NSFItemGetTextListEntry(work->hSource, attr, index, work->buffer, room);
+        if (length > room) length = room;
         if (length == 0 && work->isAdd) {
             PassLog(Trace(data), TRACE_VERBOSE,
                     "%s: detected attribute (%s) with no value on Add event, skipping attribute.",
                     data->statusLine, attr);
             continue;
         }
-        status = NSFItemAppendTextList(work->hOutput, attr, work->buffer, length, TRUE);
+        status = AppendEntry(work, attr, length, count);
         if (status == NOERROR) work->written = 1;
     }
     FreeWorkBuffer(work);
@@ -381,7 +413,7 @@ STATUS PublishAttribute(VRD_THREAD_DATA* data, NoteWork* work, char* attr) {
     switch (type) {
         case TYPE_TEXT:
         case TYPE_TEXT_LIST:
-            return PublishText(data, work, attr);
+            return PublishText(data, work, attr, valueLength);
         case TYPE_NUMBER:
         case TYPE_NUMBER_RANGE:
             return PublishNumber(data, work, attr);
@@ -427,30 +459,40 @@ STATUS StampSource(VRD_THREAD_DATA* data, NoteWork* work) {
 // the object exists and its reader must learn of it.
 STATUS SaveChange(VRD_THREAD_DATA* data, NoteWork* work) {
     if (!work->written && !work->isAdd) return NOERROR;
-    data->notesUpdated++;
-    STATUS status = NSFNoteUpdate(work->hOutput, kDocumentUpdateFlags);
-    if (status != NOERROR) {
-        PassLog(Trace(data), TRACE_VERBOSE, "%s: Error saving update for Note %s\n",
-                data->statusLine, work->unidText);
-        return NotPublished(data, status);
-    }
+    STATUS status = SaveDocument(data, work->hOutput, "%s: Error saving update for Note %s", work->unidText);
+    if (status != NOERROR) return status;
     status = NSFNoteClose(work->hOutput);
     work->hOutput = NULLHANDLE;
     if (!data->writeTimeStamps) return status;
     return StampSource(data, work);
 }
 
-// Opens the source note and reads its name, loop state and class.
+// True for the answers of a note that is no longer there: deleted (or
+// purged) after the table was taken. Its deletion, if any, is listed by
+// the next pass.
+bool IsGone(STATUS status) {
+    return ERR(status) == ERR_NOTE_DELETED || ERR(status) == ERR_NOT_FOUND || ERR(status) == ERR_INVALID_NOTE;
+}
+
+// Opens the source note and reads its name, loop state and class. A note
+// that is there but cannot be read (a damaged page, an I/O error) keeps
+// the pass's interval.
 STATUS ExamineSource(VRD_THREAD_DATA* data, NoteWork* work) {
     STATUS status = NSFNoteOpenByUNID(data->hInputDB, &work->unid, 0, &work->hSource);
     if (status != NOERROR) {
         work->hSource = NULLHANDLE;
-        PassLog(Trace(data), TRACE_NORMAL, "%s: Note %s to be processed has been deleted\n",
-                data->statusLine, work->unidText);
-        return status;
+        if (IsGone(status)) {
+            PassLog(Trace(data), TRACE_NORMAL, "%s: Note %s to be processed has been deleted\n",
+                    data->statusLine, work->unidText);
+            return status;
+        }
+        PassLogStatus(Trace(data), TRACE_NORMAL, status,
+                      "%s: Note %s could not be read; the next pass publishes its change again",
+                      data->statusLine, work->unidText);
+        return CountNotRead(data, status);
     }
     status = AllocWorkBuffer(data, work);
-    if (status != NOERROR) return NotPublished(data, status);
+    if (status != NOERROR) return NotSaved(data, status);
     ReadCommonName(work);
     if (data->loopDetect) DetectLoop(data, work);
     FreeWorkBuffer(work);
@@ -486,9 +528,9 @@ STATUS BuildChangeDocument(VRD_THREAD_DATA* data, NoteWork* work) {
     STATUS status = NSFNoteCreate(data->hOutputDB, &work->hOutput);
     if (status != NOERROR) {
         work->hOutput = NULLHANDLE;
-        PassLog(Trace(data), TRACE_NORMAL, "%s: Failed to create output note for Note %s\n",
-                data->statusLine, work->unidText);
-        return NotPublished(data, status);
+        PassLogStatus(Trace(data), TRACE_NORMAL, status, "%s: Failed to create output note for Note %s",
+                      data->statusLine, work->unidText);
+        return NotSaved(data, status);
     }
     PassLog(Trace(data), TRACE_VERBOSE,
             "%s: Class %s found in filter.  Processing header attributes on Note %s (%s)\n",
@@ -497,7 +539,7 @@ STATUS BuildChangeDocument(VRD_THREAD_DATA* data, NoteWork* work) {
     status = WriteNameItems(data, work);
     if (status == NOERROR) status = WriteHeader(data, work);
     if (status == NOERROR) status = PublishAttributes(data, work);
-    if (status != NOERROR) return NotPublished(data, status);
+    if (status != NOERROR) return NotSaved(data, status);
     return SaveChange(data, work);
 }
 
@@ -526,6 +568,13 @@ STATUS EndNote(NoteWork* work, STATUS status) {
 }
 
 }  // namespace
+
+STATUS CountNotRead(VRD_THREAD_DATA* data, STATUS status) {
+    data->unpublished++;
+    data->unread++;
+    if (data->readFailure == NOERROR) data->readFailure = status;
+    return status;
+}
 
 STATUS ProcessNotes(VRD_THREAD_DATA* data) {
     if (data == 0 || data->noteList == 0 || data->pFilter == 0) return NOERROR;

@@ -189,6 +189,7 @@ int StartTask(CConfig* config, HMODULE hModule, char* instance, const char* cfgF
         config->SetState(STATE_RUNNING, 0);
     }
     if (!EnsureOutputDB(config, statusLine)) return 0;
+    ReportDamagedDatabases(config);
     AddInSetDefaults(hModule, NULLHANDLE);
     return 1;
 }

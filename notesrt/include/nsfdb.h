@@ -46,6 +46,15 @@
 /* NSFDbCreate database class. */
 #define DBCLASS_NOTEFILE 0xFF00
 
+/* Replication settings; the ID is the replica ID, the same in every
+ * replica of a database and different in any other database. */
+typedef struct {
+    DBID ID;
+    WORD Flags;
+    WORD CutoffInterval;
+    TIMEDATE Cutoff;
+} DBREPLICAINFO;
+
 /* Information buffer. */
 #define NSF_INFO_SIZE 128
 #define INFOPARSE_TITLE 0
@@ -57,7 +66,9 @@ NRT_EXTERN_C_BEGIN
 
 STATUS LNPUBLIC NSFDbOpen(const char* path, DBHANDLE* rethDB);
 /* With a non-null modifiedTime, fails with ERR_NO_MODIFIED_NOTES when
- * nothing changed after it; the two returned times are filled either way. */
+ * nothing changed after it; the two returned times are filled either way.
+ * DBOPEN_FORCE_FIXUP checks the whole file first (it reads every page):
+ * a damaged database is not opened, ERR_DB_CORRUPT. Nothing is repaired. */
 STATUS LNPUBLIC NSFDbOpenExtended(const char* path, WORD options, DHANDLE hNames,
                                   TIMEDATE* modifiedTime, DBHANDLE* rethDB,
                                   TIMEDATE* retDataModified,
@@ -66,7 +77,8 @@ STATUS LNPUBLIC NSFDbClose(DBHANDLE hDB);
 STATUS LNPUBLIC NSFDbCreate(const char* path, USHORT dbClass, BOOL forceCreation);
 STATUS LNPUBLIC NSFDbDelete(const char* path);
 /* Creates dstPath with the source's information buffer and its notes of
- * the given classes; the new database's handle is returned open. */
+ * the given classes; the new database's handle is returned open. With
+ * DBCOPY_REPLICA it is a replica of the source (same replica ID). */
 STATUS LNPUBLIC NSFDbCreateAndCopy(const char* srcPath, const char* dstPath,
                                    WORD noteClassMask, WORD limit, DWORD flags,
                                    DBHANDLE* rethDB);
@@ -85,6 +97,8 @@ STATUS LNPUBLIC NSFDbGetNoteInfoByUNID(DBHANDLE hDB, UNIVERSALNOTEID* unid,
 STATUS LNPUBLIC NSFDbModifiedTime(DBHANDLE hDB, TIMEDATE* retDataModified,
                                   TIMEDATE* retNonDataModified);
 STATUS LNPUBLIC NSFDbPathGet(DBHANDLE hDB, char* retCanonicalPath, char* retExpandedPath);
+/* The replica ID; the runtime keeps no cutoff, flags or interval (zero). */
+STATUS LNPUBLIC NSFDbReplicaInfoGet(DBHANDLE hDB, DBREPLICAINFO* retReplicationInfo);
 
 STATUS LNPUBLIC NSFDbInfoGet(DBHANDLE hDB, char* retBuffer);
 STATUS LNPUBLIC NSFDbInfoSet(DBHANDLE hDB, const char* buffer);

@@ -3,8 +3,6 @@
 #include "note.h"
 
 #include <strings.h>
-#include <sys/random.h>
-#include <unistd.h>
 
 #include "env.h"
 #include "fault.h"
@@ -26,18 +24,6 @@ constexpr int kUnidAttempts = 8;
 void FreeBlock(NoteItem* item) {
     if (item->valueBlock != NULLHANDLE) OSMemoryFree(item->valueBlock);
     item->valueBlock = NULLHANDLE;
-}
-
-// Drawn from the kernel each time: a generator state copied by fork()
-// would give parent and child the same UNIDs.
-TIMEDATE RandomTimedate() {
-    uint64_t bits = 0;
-    if (getrandom(&bits, sizeof bits, 0) != (ssize_t)sizeof bits)
-        bits = ((uint64_t)getpid() << 32) ^ (uint64_t)CurrentTicks() ^ (uint64_t)(uintptr_t)&bits;
-    TIMEDATE td;
-    td.Innards[0] = (DWORD)bits;
-    td.Innards[1] = (DWORD)(bits >> 32);
-    return td;
 }
 
 bool ChangedSinceOpened(const NoteRow& opened, const NoteRow& onDisk, bool exists) {
@@ -259,7 +245,8 @@ STATUS SaveNote(Store& store, Note* note, WORD updateFlags) {
 
     Counters counters;
     status = store.ReadCounters(&counters);
-    row.sequenceTicks = counters.NextSequenceTicks();
+    if (status != NOERROR) return status;
+    row.sequenceTicks = counters.SequenceTicksFor(exists ? onDisk.sequenceTicks : 0);
     if (isNew) {
         row.id = counters.TakeNoteId();
         // The UNID's time is when the note was first stored, so a note
@@ -314,7 +301,7 @@ STATUS DeleteNote(Store& store, NOTEID id, WORD updateFlags) {
     Counters counters;
     status = store.ReadCounters(&counters);
     if (status != NOERROR) return status;
-    row.sequenceTicks = counters.NextSequenceTicks();
+    row.sequenceTicks = counters.SequenceTicksFor(row.sequenceTicks);
     if (leaveStub) {
         row.sequence += 1;
         row.deleted = true;

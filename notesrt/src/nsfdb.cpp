@@ -23,6 +23,7 @@
 #include "status.h"
 #include "store.h"
 #include "timeutil.h"
+#include "unsynced.h"
 
 using namespace nrt;
 
@@ -91,6 +92,7 @@ STATUS OpenExtended(const char* path, WORD options, TIMEDATE* modifiedTime, DBHA
     *rethDB = NULLHANDLE;
     std::unique_ptr<Store> store;
     STATUS status = OpenStore(path, &store);
+    if (status == NOERROR && (options & DBOPEN_FORCE_FIXUP) != 0) status = store->CheckIntegrity();
     if (status != NOERROR) return status;
     int64_t data = 0, nonData = 0;
     status = store->ModifiedTicks(&data, &nonData);
@@ -105,6 +107,18 @@ STATUS OpenExtended(const char* path, WORD options, TIMEDATE* modifiedTime, DBHA
     return status;
 }
 
+// The database's file, its log and shared memory, and their records of
+// unsynced writes.
+void RemoveStoreFiles(const std::string& file) {
+    for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((file + suffix).c_str());
+    for (const char* suffix : {"", "-wal"}) ::unlink(UnsyncedPath(file + suffix).c_str());
+}
+
+void RemoveFiles(const std::string& file) {
+    RemoveStoreFiles(file);
+    ::unlink(ScanLockPath(file).c_str());
+}
+
 // Replaces an existing file only when it is one of our databases (with
 // force); a file that is not one is named for what it is.
 STATUS MakeRoomFor(const std::string& file, BOOL force) {
@@ -116,7 +130,7 @@ STATUS MakeRoomFor(const std::string& file, BOOL force) {
     if (status != NOERROR) return status;
     if (!force) return Fail(ERR_FILE_EXISTS, "create " + file);
     existing.reset();
-    for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((file + suffix).c_str());
+    RemoveStoreFiles(file);
     return NOERROR;
 }
 
@@ -127,12 +141,9 @@ STATUS CreateFile(const char* path, BOOL force, const std::string& info, std::st
     return status == NOERROR ? Store::Create(*file, info) : status;
 }
 
-void RemoveFiles(const std::string& file) {
-    for (const char* suffix : {"", "-wal", "-shm", "-scanlock"}) ::unlink((file + suffix).c_str());
-}
-
-// Copies the live notes of the classes, keeping their identities and times.
-STATUS CopyNotes(Store& source, Store& target, WORD classMask) {
+// Copies the live notes of the classes, keeping their identities and
+// times, and for a replica the replica ID.
+STATUS CopyNotes(Store& source, Store& target, WORD classMask, bool replica) {
     ReadTransaction snapshot(source);
     STATUS status = snapshot.Begin();
     std::vector<NoteRow> rows;
@@ -148,13 +159,18 @@ STATUS CopyNotes(Store& source, Store& target, WORD classMask) {
         if (status == NOERROR) status = target.InsertItems(row.id, items);
         // Later notes of the copy never reuse these IDs or times.
         counters.nextNoteId = std::max<NOTEID>(counters.nextNoteId, row.id + RRV_ALIGNMENT);
-        counters.lastSequenceTicks = std::max(counters.lastSequenceTicks, row.sequenceTicks);
+        counters.listedUntilTicks = std::max(counters.listedUntilTicks, row.sequenceTicks);
     }
-    if (status == NOERROR) status = target.WriteCounters(counters, false, counters.lastSequenceTicks);
+    if (status == NOERROR) status = target.WriteCounters(counters, false, counters.listedUntilTicks);
+    if (status == NOERROR) status = target.RaiseListedUntil(counters.listedUntilTicks);
+    TIMEDATE replicaId{};
+    if (status == NOERROR && replica) status = source.ReadReplicaId(&replicaId);
+    if (status == NOERROR && replica) status = target.WriteReplicaId(replicaId);
     return status == NOERROR ? transaction.Commit() : status;
 }
 
-STATUS CreateAndCopy(const char* srcPath, const char* dstPath, WORD classMask, DBHANDLE* rethDB) {
+STATUS CreateAndCopy(const char* srcPath, const char* dstPath, WORD classMask, DWORD flags,
+                     DBHANDLE* rethDB) {
     std::unique_ptr<Store> source;
     STATUS status = OpenStore(srcPath, &source);
     std::string info;
@@ -164,7 +180,7 @@ STATUS CreateAndCopy(const char* srcPath, const char* dstPath, WORD classMask, D
     if (status != NOERROR) return status;
     std::unique_ptr<Store> target;
     status = Store::Open(file, &target);
-    if (status == NOERROR) status = CopyNotes(*source, *target, classMask);
+    if (status == NOERROR) status = CopyNotes(*source, *target, classMask, (flags & DBCOPY_REPLICA) != 0);
     if (status != NOERROR) {
         target.reset();
         RemoveFiles(file);  // never leave a half-made copy behind
@@ -206,14 +222,10 @@ STATUS ModifiedNoteTable(DBHANDLE hDB, WORD classMask, TIMEDATE since, TIMEDATE*
     STATUS status = NOERROR;
     if (FaultHit(NRT_FAULT_READ, &status)) return Fail(status, "modified notes of " + store->Path());
     std::vector<NoteRow> rows;
-    {
-        ReadTransaction snapshot(*store);
-        status = snapshot.Begin();
-        if (status == NOERROR) status = store->ListNotes(classMask, WindowFor(since), TicksOf(since), &rows);
-    }
+    int64_t until = 0;
+    status = store->ListChanges(classMask, WindowFor(since), TicksOf(since), &rows, &until);
     if (status != NOERROR) return status;
-    // Rows come in ascending sequence time: the last one is the latest.
-    SetIf(retUntil, rows.empty() ? since : TimeOf(rows.back().sequenceTicks));
+    SetIf(retUntil, TimeOf(until));
     if (rows.empty()) return ERR_NO_MODIFIED_NOTES;
     return TableOf(rows, rethTable);
 }
@@ -242,7 +254,7 @@ STATUS WriteInfo(Store& store, const std::string& info) {
     Counters counters;
     if (status == NOERROR) status = store.ReadCounters(&counters);
     if (status == NOERROR) status = store.WriteInfo(info);
-    int64_t ticks = counters.NextSequenceTicks();
+    int64_t ticks = counters.SequenceTicksFor(0);
     if (status == NOERROR) status = store.WriteCounters(counters, false, ticks);
     return status == NOERROR ? transaction.Commit() : status;
 }
@@ -295,9 +307,16 @@ STATUS LNPUBLIC NSFDbOpenExtended(const char* path, WORD options, DHANDLE /*hNam
     });
 }
 
+// Closing makes what the handle wrote durable: one flush for all of it,
+// where a flush for every update would cost far more.
 STATUS LNPUBLIC NSFDbClose(DBHANDLE hDB) {
-    if (Databases().Remove(hDB) == nullptr) return Fail(ERR_INVALID_HANDLE, "NSFDbClose database handle");
-    return NOERROR;
+    return Guarded<STATUS>(ERR_MEMORY, [&]() -> STATUS {
+        Database* database = Databases().Get(hDB);
+        if (database == nullptr) return Fail(ERR_INVALID_HANDLE, "NSFDbClose database handle");
+        STATUS status = database->store->SyncWrites();
+        Databases().Remove(hDB);
+        return status;
+    });
 }
 
 STATUS LNPUBLIC NSFDbCreate(const char* path, USHORT /*dbClass*/, BOOL forceCreation) {
@@ -320,10 +339,10 @@ STATUS LNPUBLIC NSFDbDelete(const char* path) {
 }
 
 STATUS LNPUBLIC NSFDbCreateAndCopy(const char* srcPath, const char* dstPath, WORD noteClassMask,
-                                   WORD /*limit*/, DWORD /*flags*/, DBHANDLE* rethDB) {
+                                   WORD /*limit*/, DWORD flags, DBHANDLE* rethDB) {
     return Guarded<STATUS>(ERR_MEMORY, [&]() -> STATUS {
         if (rethDB != nullptr) *rethDB = NULLHANDLE;
-        return CreateAndCopy(srcPath, dstPath, noteClassMask, rethDB);
+        return CreateAndCopy(srcPath, dstPath, noteClassMask, flags, rethDB);
     });
 }
 
@@ -384,6 +403,18 @@ STATUS LNPUBLIC NSFDbPathGet(DBHANDLE hDB, char* retCanonicalPath, char* retExpa
             CopyText(inside ? path.substr(directory.size()) : path, retCanonicalPath, kPathOutputSize);
         if (retExpandedPath != nullptr) CopyText(path, retExpandedPath, kPathOutputSize);
         return NOERROR;
+    });
+}
+
+STATUS LNPUBLIC NSFDbReplicaInfoGet(DBHANDLE hDB, DBREPLICAINFO* retReplicationInfo) {
+    return Guarded<STATUS>(ERR_MEMORY, [&]() -> STATUS {
+        Store* store = StoreOf(hDB);
+        if (store == nullptr) return Fail(ERR_INVALID_HANDLE, "NSFDbReplicaInfoGet database handle");
+        if (retReplicationInfo == nullptr) return Fail(ERR_BAD_PARAM, "NSFDbReplicaInfoGet without a buffer");
+        DBREPLICAINFO info{};
+        STATUS status = store->ReadReplicaId(&info.ID);
+        if (status == NOERROR) *retReplicationInfo = info;
+        return status;
     });
 }
 

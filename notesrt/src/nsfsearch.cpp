@@ -79,18 +79,19 @@ STATUS Search(DBHANDLE hDB, FORMULAHANDLE formula, WORD classMask, TIMEDATE* sin
     STATUS status = NOERROR;
     if (FaultHit(NRT_FAULT_READ, &status)) return Fail(status, "search " + store.Path());
     std::vector<NoteRow> rows;
-    {
+    int64_t after = since ? TicksOf(*since) : 0;
+    if (since != nullptr && retUntil != nullptr) {
+        // A search for changes answers with an until-time for the next one.
+        int64_t until = 0;
+        status = store.ListChanges(classMask, WindowFor(since), after, &rows, &until);
+        if (status == NOERROR) *retUntil = TimedateFromTicks(until);
+    } else {
         ReadTransaction snapshot(store);
         status = snapshot.Begin();
-        int64_t after = since ? TicksOf(*since) : 0;
         if (status == NOERROR) status = store.ListNotes(classMask, WindowFor(since), after, &rows);
+        if (status == NOERROR && retUntil != nullptr) OSCurrentTIMEDATE(retUntil);
     }
     if (status != NOERROR) return status;
-    if (retUntil != nullptr) {
-        if (!rows.empty()) *retUntil = TimedateFromTicks(rows.back().sequenceTicks);
-        else if (since != nullptr) *retUntil = *since;
-        else OSCurrentTIMEDATE(retUntil);
-    }
     // With a since time every changed note is passed, selected or not.
     for (NoteRow& row : rows) {
         bool selected = false;

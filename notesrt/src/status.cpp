@@ -25,7 +25,7 @@ const ErrorText kErrorTexts[] = {
     {ERR_SEGMENT_TOO_BIG, "Memory block is larger than 64 KB"},
     {ERR_INVALID_HANDLE, "Invalid or closed handle"},
     {ERR_IO, "Disk read or write failed"},
-    {ERR_DISK_FULL, "Insufficient disk space"},
+    {ERR_DISK_FULL, "The disk is full"},
     {ERR_BAD_PATH, "Path must be relative to the data directory and must not lead outside it"},
     {ERR_BAD_PARAM, "Invalid argument"},
     {ERR_FILE_EXISTS, "File already exists"},

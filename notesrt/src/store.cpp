@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 
 #include "env.h"
@@ -24,16 +25,23 @@
 #include "osfiles.h"
 #include "status.h"
 #include "timeutil.h"
+#include "unsynced.h"
 #include "walvfs.h"
 
 namespace nrt {
 namespace {
 
 constexpr int kApplicationId = 0x4E534644;  // "NSFD"
-constexpr int kSchemaVersion = 1;
+// Version 2 added the replica ID; files of version 1 are upgraded when
+// they are opened for writing.
+constexpr int kSchemaVersion = 2;
+constexpr int kOldestSchemaVersion = 1;
 constexpr int kPageSize = 2048;
 constexpr int kDefaultBusyTimeoutMs = 10000;
 constexpr NOTEID kFirstNoteId = RRV_ALIGNMENT;
+// A change waits at most this many hundredths for the clock to pass its
+// note's previous change.
+constexpr int64_t kMaxClockWaitTicks = 3;
 
 const char kSchema[] =
     "CREATE TABLE database("
@@ -43,7 +51,8 @@ const char kSchema[] =
     "  last_sequence_ticks INTEGER NOT NULL,"
     "  next_note_id INTEGER NOT NULL,"
     "  data_modified_ticks INTEGER NOT NULL,"
-    "  nondata_modified_ticks INTEGER NOT NULL);"
+    "  nondata_modified_ticks INTEGER NOT NULL,"
+    "  replica_id INTEGER NOT NULL DEFAULT 0);"
     "CREATE TABLE notes("
     "  note_id INTEGER PRIMARY KEY,"
     "  class INTEGER NOT NULL,"
@@ -88,6 +97,15 @@ const char* ItemInsertSql(size_t rows) {
     return statements[rows].c_str();
 }
 
+// A new database's replica ID: the date of its creation, as a replica ID
+// reads, with random bits where the time of day would be, so that two
+// databases made within one hundredth differ.
+TIMEDATE NewReplicaId() {
+    TIMEDATE id = TimedateFromTicks(CurrentTicks());
+    id.Innards[0] = RandomTimedate().Innards[0];
+    return id;
+}
+
 int64_t PackTimedate(const TIMEDATE& td) {
     return (int64_t)(((uint64_t)td.Innards[1] << 32) | td.Innards[0]);
 }
@@ -113,17 +131,11 @@ std::string TemporaryNameFor(const std::string& path) {
     return path + ".creating-" + std::to_string(getpid()) + "-" + std::to_string(random());
 }
 
-STATUS FlushToDisk(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return StatusFromErrno(errno, "flush " + path);
-    int rc = ::fsync(fd);
-    int error = errno;
-    ::close(fd);
-    return rc == 0 ? NOERROR : StatusFromErrno(error, "flush " + path);
-}
-
 void RemoveDatabaseFiles(const std::string& path) {
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((path + suffix).c_str());
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        ::unlink((path + suffix).c_str());
+        ::unlink(UnsyncedPath(path + suffix).c_str());
+    }
 }
 
 // The log and shared-memory files stay beside a database for its whole life
@@ -292,9 +304,33 @@ STATUS Store::Verify() {
         if (query.Next()) version = query.Int(0);
         if (query.Status() != NOERROR) return Fail(ERR_NOT_NSF, "open " + path_);
     }
-    if (version != kSchemaVersion)
+    if (version < kOldestSchemaVersion || version > kSchemaVersion)
         return Fail(ERR_NOT_NSF, "open " + path_ + ": schema version " + std::to_string(version));
+    schemaVersion_ = (int)version;
     return NOERROR;
+}
+
+// A file of version 1 gets its replica ID. A file that cannot be written
+// now (read-only, locked) stays as it is and answers a zero replica ID.
+void Store::Upgrade() {
+    if (schemaVersion_ >= kSchemaVersion) return;
+    WriteTransaction transaction(*this);
+    int64_t version = 0;
+    STATUS status = transaction.Begin();
+    if (status == NOERROR) {
+        Query query(*this, "SELECT schema_version FROM database WHERE id = 1");
+        if (query.Next()) version = query.Int(0);
+        status = query.Status();
+    }
+    if (status == NOERROR && version == 1)
+        status = Exec("ALTER TABLE database ADD COLUMN replica_id INTEGER NOT NULL DEFAULT 0");
+    if (status == NOERROR && version == 1) {
+        Query update(*this, "UPDATE database SET schema_version = ?, replica_id = ? WHERE id = 1");
+        status = update.Bind(kSchemaVersion).Bind(PackTimedate(NewReplicaId())).Run();
+    }
+    if (status == NOERROR) status = transaction.Commit();
+    if (status == NOERROR) schemaVersion_ = kSchemaVersion;
+    ClearLastError();
 }
 
 STATUS Store::Configure() {
@@ -321,6 +357,7 @@ STATUS Store::Open(const std::string& path, std::unique_ptr<Store>* store) {
     if (status == NOERROR) status = opened->Verify();
     if (status == NOERROR) status = opened->Configure();
     if (status != NOERROR) return status;
+    opened->Upgrade();
     *store = std::move(opened);
     return NOERROR;
 }
@@ -352,18 +389,20 @@ STATUS Store::Create(const std::string& path, const std::string& info) {
         if (status == NOERROR) status = building.Exec(setup.c_str());
         if (status == NOERROR) {
             int64_t now = CurrentTicks();
-            Query insert(building,
-                         "INSERT INTO database VALUES (1, ?, ?, ?, ?, ?, ?)");
+            Query insert(building, "INSERT INTO database VALUES (1, ?, ?, ?, ?, ?, ?, ?)");
             insert.Bind(kSchemaVersion).BindBlob(info).Bind(now).Bind(kFirstNoteId).Bind(now).Bind(now);
+            insert.Bind(PackTimedate(NewReplicaId()));
             status = insert.Run();
         }
         if (status == NOERROR) status = building.Exec("PRAGMA journal_mode = WAL");
     }  // closing the only connection folds the log back into the file
-    if (status == NOERROR) status = FlushToDisk(temporary);
+    if (status == NOERROR) status = SyncFile(temporary);
     if (status == NOERROR && ::link(temporary.c_str(), path.c_str()) != 0)
         status = StatusFromErrno(errno, "create " + path);
     RemoveDatabaseFiles(temporary);
     if (status == NOERROR) CreateLogFiles(path);
+    // The new names themselves survive a power cut.
+    if (status == NOERROR) status = SyncFile(std::filesystem::path(path).parent_path().string());
     return status;
 }
 
@@ -395,7 +434,21 @@ STATUS Store::Commit() {
     }
     status = Run("COMMIT");
     if (status != NOERROR) Rollback();
+    else wrote_ = true;
     return status;
+}
+
+STATUS Store::SyncWrites() {
+    if (!wrote_) return NOERROR;
+    sqlite3_file* file = nullptr;
+    sqlite3_file_control(db_, "main", SQLITE_FCNTL_JOURNAL_POINTER, &file);
+    if (file == nullptr || file->pMethods == nullptr)
+        sqlite3_file_control(db_, "main", SQLITE_FCNTL_FILE_POINTER, &file);
+    int rc = file != nullptr && file->pMethods != nullptr ? file->pMethods->xSync(file, SQLITE_SYNC_NORMAL)
+                                                           : SQLITE_OK;
+    if (rc != SQLITE_OK) return Failed(rc, "flush to disk");
+    wrote_ = false;
+    return NOERROR;
 }
 
 void Store::Rollback() {
@@ -450,11 +503,11 @@ STATUS Store::ListNotes(WORD classMask, ChangeWindow window, int64_t afterTicks,
                         std::vector<NoteRow>* rows) {
     static const std::string select = std::string("SELECT ") + kNoteColumns + " FROM notes ";
     static const std::string everything =
-        select + "WHERE (class & ?) != 0 ORDER BY sequence_ticks";
+        select + "WHERE (class & ?) != 0 ORDER BY sequence_ticks, note_id";
     static const std::string live =
-        select + "WHERE (class & ?) != 0 AND deleted = 0 ORDER BY sequence_ticks";
+        select + "WHERE (class & ?) != 0 AND deleted = 0 ORDER BY sequence_ticks, note_id";
     static const std::string after =
-        select + "WHERE sequence_ticks > ? AND (class & ?) != 0 ORDER BY sequence_ticks";
+        select + "WHERE sequence_ticks > ? AND (class & ?) != 0 ORDER BY sequence_ticks, note_id";
     const std::string& sql = window == ChangeWindow::kEverything ? everything
                              : window == ChangeWindow::kLiveOnly ? live
                                                                  : after;
@@ -466,9 +519,16 @@ STATUS Store::ListNotes(WORD classMask, ChangeWindow window, int64_t afterTicks,
     return query.Status();
 }
 
-int64_t Counters::NextSequenceTicks() {
-    lastSequenceTicks = std::max(CurrentTicks(), lastSequenceTicks + 1);
-    return lastSequenceTicks;
+int64_t Counters::SequenceTicksFor(int64_t previousTicks) const {
+    auto now = [this] { return std::max(CurrentTicks(), listedUntilTicks + 1); };
+    int64_t ticks = now();
+    if (ticks > previousTicks) return ticks;
+    if (previousTicks - ticks < kMaxClockWaitTicks) {
+        SleepUntilTicks(previousTicks + 1);
+        ticks = now();
+        if (ticks > previousTicks) return ticks;
+    }
+    return previousTicks + 1;
 }
 
 NOTEID Counters::TakeNoteId() {
@@ -480,17 +540,90 @@ NOTEID Counters::TakeNoteId() {
 STATUS Store::ReadCounters(Counters* counters) {
     Query query(*this, "SELECT last_sequence_ticks, next_note_id FROM database WHERE id = 1");
     if (!query.Next()) return query.Status() != NOERROR ? query.Status() : Fail(ERR_DB_CORRUPT, path_);
-    counters->lastSequenceTicks = query.Int(0);
+    counters->listedUntilTicks = query.Int(0);
     counters->nextNoteId = (NOTEID)query.Int(1);
     return NOERROR;
 }
 
+// The modified times only move forward: a change whose time is earlier
+// (another note's, with a clock set back) leaves them where they are.
 STATUS Store::WriteCounters(const Counters& counters, bool data, int64_t ticks) {
-    Query query(*this, data ? "UPDATE database SET last_sequence_ticks = ?, next_note_id = ?, "
-                              "data_modified_ticks = ? WHERE id = 1"
-                            : "UPDATE database SET last_sequence_ticks = ?, next_note_id = ?, "
-                              "nondata_modified_ticks = ? WHERE id = 1");
-    return query.Bind(counters.lastSequenceTicks).Bind(counters.nextNoteId).Bind(ticks).Run();
+    Query query(*this, data ? "UPDATE database SET next_note_id = ?, "
+                              "data_modified_ticks = max(data_modified_ticks, ?) WHERE id = 1"
+                            : "UPDATE database SET next_note_id = ?, "
+                              "nondata_modified_ticks = max(nondata_modified_ticks, ?) WHERE id = 1");
+    return query.Bind(counters.nextNoteId).Bind(ticks).Run();
+}
+
+STATUS Store::RaiseListedUntil(int64_t ticks) {
+    Query query(*this,
+                "UPDATE database SET last_sequence_ticks = max(last_sequence_ticks, ?) WHERE id = 1");
+    return query.Bind(ticks).Run();
+}
+
+STATUS Store::LatestTicks(int64_t* ticks) {
+    Query query(*this,
+                "SELECT max((SELECT max(sequence_ticks) FROM notes), last_sequence_ticks, "
+                "data_modified_ticks, nondata_modified_ticks) FROM database WHERE id = 1");
+    if (!query.Next()) return query.Status() != NOERROR ? query.Status() : Fail(ERR_DB_CORRUPT, path_);
+    *ticks = query.Int(0);
+    return NOERROR;
+}
+
+namespace {
+
+// Failures of the locked listing that the plain snapshot gets around: the
+// write lock held by another writer too long, a file this connection may
+// not write, or no room to record the until-time.
+bool ListableWithoutLock(STATUS status) {
+    return ERR(status) == ERR_DB_BUSY || ERR(status) == ERR_NOACCESS || ERR(status) == ERR_DISK_FULL;
+}
+
+}  // namespace
+
+STATUS Store::ListChanges(WORD classMask, ChangeWindow window, int64_t afterTicks,
+                          std::vector<NoteRow>* rows, int64_t* untilTicks) {
+    STATUS status;
+    {
+        WriteTransaction locked(*this);
+        status = locked.Begin();
+        int64_t latest = 0;
+        if (status == NOERROR) status = ListNotes(classMask, window, afterTicks, rows);
+        if (status == NOERROR) status = LatestTicks(&latest);
+        if (status == NOERROR) *untilTicks = std::max(CurrentTicks(), latest);
+        if (status == NOERROR) status = RaiseListedUntil(*untilTicks);
+        if (status == NOERROR) status = locked.Commit();
+    }
+    if (!ListableWithoutLock(status)) return status;
+    return ListFromSnapshot(classMask, window, afterTicks, rows, untilTicks);
+}
+
+// Without the write lock a change may be committing while the snapshot is
+// read. Its time is later than every listing's until-time (the floor), and
+// no earlier than the latest change the snapshot shows, since writers take
+// their times in turn under the write lock from a clock that moves forward.
+// So the listing's until-time is the floor or the hundredth before that
+// latest change, whichever is later. The changes of the latest hundredth
+// are listed all the same (a reader sees everything committed), and the
+// next listing lists them again with whatever was committing beside them:
+// at least once, never lost. A clock set back while this happens can break the
+// second bound; the locked listing does not depend on the clock.
+STATUS Store::ListFromSnapshot(WORD classMask, ChangeWindow window, int64_t afterTicks,
+                               std::vector<NoteRow>* rows, int64_t* untilTicks) {
+    ReadTransaction snapshot(*this);
+    STATUS status = snapshot.Begin();
+    Counters counters;
+    if (status == NOERROR) status = ReadCounters(&counters);
+    if (status == NOERROR) status = ListNotes(classMask, window, afterTicks, rows);
+    int64_t latestNote = 0;
+    if (status == NOERROR) {
+        Query query(*this, "SELECT max(sequence_ticks) FROM notes");
+        if (query.Next()) latestNote = query.Int(0);
+        status = query.Status();
+    }
+    if (status != NOERROR) return status;
+    *untilTicks = std::max({counters.listedUntilTicks, latestNote - 1, afterTicks});
+    return NOERROR;
 }
 
 STATUS Store::WriteNoteRow(const NoteRow& row) {
@@ -533,6 +666,34 @@ STATUS Store::RemoveNote(NOTEID id) {
     if (status != NOERROR) return status;
     Query query(*this, "DELETE FROM notes WHERE note_id = ?");
     return query.Bind(id).Run();
+}
+
+STATUS Store::CheckIntegrity() {
+    std::string finding;
+    {
+        Query query(*this, "PRAGMA quick_check(1)");
+        if (query.Next()) finding = query.Blob(0);
+        if (query.Status() != NOERROR) return query.Status();
+    }
+    if (finding != "ok") return Fail(ERR_DB_CORRUPT, "check " + path_ + ": " + finding);
+    // The rows make sense together: no note beyond the next note ID.
+    Query query(*this, "SELECT count(*) FROM notes, database WHERE note_id >= next_note_id");
+    if (query.Next() && query.Int(0) != 0)
+        return Fail(ERR_DB_CORRUPT, "check " + path_ + ": note IDs beyond the next one to be given");
+    return query.Status();
+}
+
+STATUS Store::ReadReplicaId(TIMEDATE* id) {
+    *id = TIMEDATE{};
+    if (schemaVersion_ < 2) return NOERROR;
+    Query query(*this, "SELECT replica_id FROM database WHERE id = 1");
+    if (query.Next()) *id = UnpackTimedate(query.Int(0));
+    return query.Status();
+}
+
+STATUS Store::WriteReplicaId(const TIMEDATE& id) {
+    Query query(*this, "UPDATE database SET replica_id = ? WHERE id = 1");
+    return query.Bind(PackTimedate(id)).Run();
 }
 
 STATUS Store::ReadInfo(std::string* info) {

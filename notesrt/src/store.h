@@ -51,13 +51,27 @@ enum class ChangeWindow {
 };
 
 // What a database hands out: sequence times and note IDs.
+//
+// A change's sequence time is the clock's hundredth, so the times keep to
+// the wall clock however fast changes come, and changes of different notes
+// may share a hundredth. Two rules keep every change listing exact (see
+// Store::ListChanges): a change is later than the until-time of every
+// listing before it (listedUntilTicks), and later than its own note's
+// previous change, so that an item changed by it is later than any time
+// the note was published at.
 struct Counters {
-    int64_t lastSequenceTicks = 0;
+    // Every sequence time given from now on is later than this: the
+    // until-time of the latest listing, or the latest time of notes copied in.
+    int64_t listedUntilTicks = 0;
     NOTEID nextNoteId = 0;
 
-    // Later than every earlier one of the database; the clock's time when
-    // it has moved on.
-    int64_t NextSequenceTicks();
+    // The sequence time of a change made now to a note whose previous change
+    // is at previousTicks (0 for a new note). When the note changed already
+    // in the clock's current hundredth, waits (inside the write transaction)
+    // for the clock to pass it; a clock set back by more than a few
+    // hundredths is not waited for, and the change then takes the hundredth
+    // after the note's previous one, ahead of the clock until it catches up.
+    int64_t SequenceTicksFor(int64_t previousTicks) const;
     NOTEID TakeNoteId();
 };
 
@@ -79,9 +93,14 @@ public:
     // transaction waits for other writers up to the busy timeout.
     STATUS BeginRead();
     STATUS BeginWrite();
-    // Commits (subject to fault injection); on failure rolls back.
+    // Commits (subject to fault injection); on failure rolls back. A
+    // commit survives the process being killed; it survives a power cut
+    // once SyncWrites has returned.
     STATUS Commit();
     void Rollback();
+    // Makes every commit of this connection so far durable on disk: one
+    // flush of the log (or of the file, without one).
+    STATUS SyncWrites();
 
     // Rows. found is false (with NOERROR) when the note does not exist.
     STATUS ReadNote(NOTEID id, NoteRow* row, bool* found);
@@ -92,15 +111,29 @@ public:
     STATUS ReadNoteWithItems(const UNIVERSALNOTEID& unid, NoteRow* row,
                              std::vector<StoredItem>* items, bool* found);
     STATUS FindNoteId(const UNIVERSALNOTEID& unid, NOTEID* id, bool* found);
-    // Notes of the classes in the window, in ascending sequence time.
+    // Notes of the classes in the window, in ascending sequence time (note
+    // ID order within one hundredth).
     STATUS ListNotes(WORD classMask, ChangeWindow window, int64_t afterTicks,
                      std::vector<NoteRow>* rows);
+    // A change listing: the notes of ListNotes and the until-time that the
+    // listing covers, such that every change committed later is later than
+    // it. It is taken under the write lock, so that no change is half
+    // committed, and leaves its until-time as the floor of later sequence
+    // times. When the lock cannot be had (another writer holds it longer
+    // than the busy time-out, the file is read-only, the disk is full), the
+    // listing comes from a plain snapshot, whose until-time lies before the
+    // latest hundredth, so that the next listing lists that hundredth again
+    // (see ListFromSnapshot).
+    STATUS ListChanges(WORD classMask, ChangeWindow window, int64_t afterTicks,
+                       std::vector<NoteRow>* rows, int64_t* untilTicks);
 
     // Writes; call inside a write transaction.
     STATUS ReadCounters(Counters* counters);
-    // Stores the counters and records a change of data (documents) or of
-    // the rest at ticks.
+    // Stores the next note ID and records a change of data (documents) or
+    // of the rest at ticks.
     STATUS WriteCounters(const Counters& counters, bool data, int64_t ticks);
+    // Later sequence times are later than ticks.
+    STATUS RaiseListedUntil(int64_t ticks);
     // Inserts or replaces the row; ERR_FILE_EXISTS when a new row's UNID
     // is taken by another note.
     STATUS WriteNoteRow(const NoteRow& row);
@@ -108,6 +141,13 @@ public:
     STATUS RemoveItems(NOTEID id);
     STATUS RemoveNote(NOTEID id);
 
+    // A quick check of the whole file (every page read, the rows
+    // consistent); ERR_DB_CORRUPT with the first finding when it is damaged.
+    STATUS CheckIntegrity();
+    // The replica ID: zero for a file of the first version that could not
+    // be upgraded. WriteReplicaId inside a write transaction.
+    STATUS ReadReplicaId(TIMEDATE* id);
+    STATUS WriteReplicaId(const TIMEDATE& id);
     STATUS ReadInfo(std::string* info);
     STATUS WriteInfo(const std::string& info);
     STATUS ModifiedTicks(int64_t* data, int64_t* nonData);
@@ -118,13 +158,21 @@ private:
     STATUS Connect(int flags);
     STATUS Verify();
     STATUS Configure();
+    void Upgrade();
     STATUS Exec(const char* sql);
     STATUS Run(const char* sql);  // a cached statement without parameters
     STATUS Prepared(const char* sql, sqlite3_stmt** statement);
     STATUS Failed(int rc, const char* what);
+    // The latest time the database holds: of its notes, its listings and
+    // its modifications.
+    STATUS LatestTicks(int64_t* ticks);
+    STATUS ListFromSnapshot(WORD classMask, ChangeWindow window, int64_t afterTicks,
+                            std::vector<NoteRow>* rows, int64_t* untilTicks);
 
     std::string path_;
     sqlite3* db_ = nullptr;
+    bool wrote_ = false;  // a commit since the last SyncWrites
+    int schemaVersion_ = 0;
     std::unordered_map<const char*, sqlite3_stmt*> statements_;
 };
 

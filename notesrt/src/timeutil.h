@@ -27,6 +27,12 @@ int64_t TicksOf(const TIMEDATE& td);
 TIMEDATE TimedateFromTicks(int64_t ticks);
 // The wall clock, in ticks.
 int64_t CurrentTicks();
+// Returns once the wall clock reads ticks or later.
+void SleepUntilTicks(int64_t ticks);
+// 64 random bits in a TIMEDATE (the random part of UNIDs and replica IDs),
+// drawn from the kernel each time: a generator state copied by fork()
+// would give parent and child the same values.
+TIMEDATE RandomTimedate();
 
 }  // namespace nrt
 

@@ -9,16 +9,27 @@
 // close of the log, and before the database's shared-memory barrier and
 // unlocks, so that no path can leave frames unwritten behind a published
 // header.
+//
+// Every read, write, truncation and sync reaches the file through the disk
+// functions below, where the faults armed in fault.cpp apply: a failed
+// write, a full disk, a power cut after which nothing reaches the files,
+// and, while a test asks for it, the record of writes not yet synced that a
+// power cut loses (unsynced.h).
 #include "walvfs.h"
 
 #include <sqlite3.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "fault.h"
 #include "nrt_fault.h"
+#include "nsferr.h"
+#include "unsynced.h"
 
 namespace nrt {
 namespace {
@@ -39,6 +50,7 @@ struct GatherFile {
     size_t length;
     size_t capacity;
     sqlite3_int64 start;
+    UnsyncedRecord* record; // a database or log: its writes not yet synced
 };
 
 constexpr size_t kGatherFileSize = (sizeof(GatherFile) + 15) & ~size_t(15);
@@ -51,13 +63,52 @@ sqlite3_vfs* DefaultVfs() {
 GatherFile* Of(sqlite3_file* file) { return reinterpret_cast<GatherFile*>(file); }
 const sqlite3_io_methods* Real(GatherFile* file) { return file->real->pMethods; }
 
+// ---- the disk under the files: armed faults, and the record of what a
+// power cut would lose ----------------------------------------------------
+
+bool Recording(GatherFile* file) { return file->record != nullptr && KeepsUnsynced(); }
+
+// The power may go at any write, truncation or sync.
+bool PowerGoes() {
+    STATUS injected;
+    return PowerIsOff() || FaultHit(NRT_FAULT_POWERCUT, &injected);
+}
+
+int DiskWrite(GatherFile* file, const void* data, int amount, sqlite3_int64 offset) {
+    STATUS injected;
+    if (PowerGoes()) return SQLITE_IOERR_WRITE;
+    if (FaultHit(NRT_FAULT_DISKFULL, &injected)) return SQLITE_FULL;
+    if (FaultHit(NRT_FAULT_WRITE, &injected)) return ERR(injected) == ERR_DISK_FULL ? SQLITE_FULL : SQLITE_IOERR_WRITE;
+    if (Recording(file)) return file->record->Write(file->real, data, amount, offset);
+    return Real(file)->xWrite(file->real, data, amount, offset);
+}
+
+int DiskRead(GatherFile* file, void* data, int amount, sqlite3_int64 offset) {
+    if (PowerIsOff()) return SQLITE_IOERR_READ;
+    return Real(file)->xRead(file->real, data, amount, offset);
+}
+
+int DiskTruncate(GatherFile* file, sqlite3_int64 size) {
+    if (PowerGoes()) return SQLITE_IOERR_TRUNCATE;
+    if (Recording(file)) return file->record->Truncate(file->real, size);
+    return Real(file)->xTruncate(file->real, size);
+}
+
+int DiskSync(GatherFile* file, int flags) {
+    if (PowerGoes()) return SQLITE_IOERR_FSYNC;
+    if (Recording(file)) return file->record->Sync(file->real, flags);
+    return Real(file)->xSync(file->real, flags);
+}
+
+// ---- gathering the log's writes ---------------------------------------------
+
 int WriteOut(GatherFile* log) {
     if (log == nullptr || log->length == 0) return SQLITE_OK;
     size_t length = log->length;
     log->length = 0;
     STATUS injected;
     if (FaultHit(NRT_FAULT_LOGWRITE, &injected)) return SQLITE_IOERR_WRITE;
-    return Real(log)->xWrite(log->real, log->bytes, (int)length, log->start);
+    return DiskWrite(log, log->bytes, (int)length, log->start);
 }
 
 bool Gather(GatherFile* log, const void* data, size_t amount, sqlite3_int64 offset) {
@@ -94,8 +145,7 @@ int LogWrite(GatherFile* log, const void* data, int amount, sqlite3_int64 offset
     if (!Gather(log, data, (size_t)amount, offset)) {
         int rc = WriteOut(log);
         if (rc != SQLITE_OK) return rc;
-        if (!Gather(log, data, (size_t)amount, offset))
-            return Real(log)->xWrite(log->real, data, amount, offset);
+        if (!Gather(log, data, (size_t)amount, offset)) return DiskWrite(log, data, amount, offset);
     }
     return commitPage ? WriteOut(log) : SQLITE_OK;
 }
@@ -109,6 +159,8 @@ int Close(sqlite3_file* file) {
     if (self->log != nullptr) self->log->database = nullptr;
     std::free(self->bytes);
     self->bytes = nullptr;
+    delete self->record;
+    self->record = nullptr;
     int closed = Real(self)->xClose(self->real);
     return rc != SQLITE_OK ? rc : closed;
 }
@@ -116,25 +168,25 @@ int Close(sqlite3_file* file) {
 int Read(sqlite3_file* file, void* data, int amount, sqlite3_int64 offset) {
     GatherFile* self = Of(file);
     int rc = self->isLog ? WriteOut(self) : SQLITE_OK;
-    return rc != SQLITE_OK ? rc : Real(self)->xRead(self->real, data, amount, offset);
+    return rc != SQLITE_OK ? rc : DiskRead(self, data, amount, offset);
 }
 
 int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
     GatherFile* self = Of(file);
     if (self->isLog) return LogWrite(self, data, amount, offset);
-    return Real(self)->xWrite(self->real, data, amount, offset);
+    return DiskWrite(self, data, amount, offset);
 }
 
 int Truncate(sqlite3_file* file, sqlite3_int64 size) {
     GatherFile* self = Of(file);
     int rc = self->isLog ? WriteOut(self) : SQLITE_OK;
-    return rc != SQLITE_OK ? rc : Real(self)->xTruncate(self->real, size);
+    return rc != SQLITE_OK ? rc : DiskTruncate(self, size);
 }
 
 int Sync(sqlite3_file* file, int flags) {
     GatherFile* self = Of(file);
     int rc = self->isLog ? WriteOut(self) : SQLITE_OK;
-    return rc != SQLITE_OK ? rc : Real(self)->xSync(self->real, flags);
+    return rc != SQLITE_OK ? rc : DiskSync(self, flags);
 }
 
 int FileSize(sqlite3_file* file, sqlite3_int64* size) {
@@ -204,10 +256,20 @@ int Open(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* out
     }
     self->base.pMethods = &kMethods;
     self->isLog = (flags & SQLITE_OPEN_WAL) != 0;
+    if (name != nullptr && (flags & (SQLITE_OPEN_MAIN_DB | SQLITE_OPEN_WAL | SQLITE_OPEN_MAIN_JOURNAL)) != 0)
+        self->record = new (std::nothrow) UnsyncedRecord(name);
     if (self->isLog && name != nullptr) {
         self->database = Of(sqlite3_database_file_object(name));
         self->database->log = self;
     }
+    return rc;
+}
+
+// A removed file takes its record along.
+int Delete(sqlite3_vfs*, const char* name, int syncDirectory) {
+    if (PowerIsOff()) return SQLITE_IOERR_DELETE;
+    int rc = DefaultVfs()->xDelete(DefaultVfs(), name, syncDirectory);
+    if (rc == SQLITE_OK && name != nullptr) ::unlink(UnsyncedPath(name).c_str());
     return rc;
 }
 
@@ -223,6 +285,7 @@ const char* GatheringVfsName() {
         vfs.zName = kVfsName;
         vfs.pNext = nullptr;
         vfs.xOpen = Open;
+        vfs.xDelete = Delete;
         sqlite3_vfs_register(&vfs, 0);
     });
     return kVfsName;

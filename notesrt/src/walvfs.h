@@ -8,8 +8,12 @@
 // frame is complete, before SQLite publishes the log's new header to
 // readers, and a failed write fails the commit. So a commit that returned
 // is with the operating system (it survives the process being killed, as
-// before), and no reader ever sees a frame that is not in the file. Owned
-// by the storage layer (store.cpp); nothing else needs to know of it.
+// before), and no reader ever sees a frame that is not in the file.
+//
+// It is also where the disk fails under fault injection (nrt_fault.h):
+// writes that fail or find the disk full, and a power cut that drops every
+// write not yet synced. Owned by the storage layer (store.cpp); nothing
+// else needs to know of it.
 #ifndef NOTESRT_SRC_WALVFS_H
 #define NOTESRT_SRC_WALVFS_H
 

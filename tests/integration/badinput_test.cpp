@@ -5,7 +5,9 @@
 // while a pass runs, and a directory held locked by another writer. Each is
 // answered by the task's own message or a Notes status, the task goes on
 // serving console commands, and no change is lost.
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "mq.h"
 #include "taskfixture.h"
@@ -328,7 +330,12 @@ TEST_F(BadInputTest, ConfigurationEditedWhileAPassRuns) {
 TEST_F(BadInputTest, DirectoryLockedLongerThanTheBusyTimeOut) {
     testenv::WriteFile(DataPath("notes.ini"), "DbBusyTimeout=200\n");
     proctest::Console& console = StartTask({"--write-timestamps", "on", "--trace", "VERBOSE"});
+    // While the lock is held, passes list the directory without it, and a
+    // later listing lists the changes of the latest hundredth of a second
+    // again: both people are published, the later one perhaps twice.
     Person person = AddPerson("Locked", "while locked");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Person later = AddPerson("Later", "after the person");
     taskfixture::WriteLock lock(DataPath("names.nsf"));
     EXPECT_TRUE(console.WaitForLine(Literal("Orvane - TEST: Error saving timestamp for Note " + person.unid),
                                     20000))
@@ -338,7 +345,33 @@ TEST_F(BadInputTest, DirectoryLockedLongerThanTheBusyTimeOut) {
     lock.Release();
     Update(person, {{"Comment", "after the lock"}});
     EXPECT_TRUE(WaitForPublished(person.unid, "MODIFY", "after the lock"));
+    EXPECT_TRUE(WaitForPublished(later.unid, "ADD", "after the person"));
     EXPECT_EQ(0, Damaged(ReadOutput()));
+    EXPECT_EQ(0, console.Quit());
+}
+
+}  // namespace
+
+namespace {
+
+// A directory whose pages were overwritten while the task was down: the
+// task names it as damaged when it starts, its passes keep their interval,
+// and nsfdb check agrees.
+TEST_F(BadInputTest, DamagedDirectoryIsNamedAtStartUp) {
+    CreateDirectory();
+    for (int i = 0; i < 60; ++i) AddPerson("Person " + std::to_string(i), std::string(900, (char)('a' + i % 26)));
+    CreateInstance();
+    NSFDbClose(hDirectory_);
+    hDirectory_ = NULLHANDLE;
+    ASSERT_TRUE(testenv::DamagePages(DataPath("names.nsf"), 10, 25));
+
+    proctest::Console& console = StartServer();
+    Load(console);
+    EXPECT_TRUE(console.WaitForLine(
+        Literal("Orvane - TEST: Database names.nsf failed its integrity check: Database is damaged")))
+        << ConsoleLog();
+    EXPECT_EQ(1, RunNsfdb({"check", "names.nsf"}).exitCode);
+    EXPECT_EQ(0, RunNsfdb({"check", "out.nsf"}).exitCode);
     EXPECT_EQ(0, console.Quit());
 }
 

@@ -675,6 +675,24 @@ TEST_F(NsfdbTest, InstanceStartsAfterTheLastChangeOfItsInput) {
     NSFDbClose(names);
 }
 
+TEST_F(NsfdbTest, CheckTellsASoundDatabaseFromADamagedOne) {
+    Nsfdb({"sample", "names.nsf", "--people", "300", "--groups", "5"});
+    proctest::RunResult sound = RunNsfdb({"check", "names.nsf"});
+    EXPECT_EQ(0, sound.exitCode) << sound.err;
+    EXPECT_EQ("names.nsf: sound\n", sound.out);
+
+    ASSERT_TRUE(testenv::DamagePages(DataPath("names.nsf"), 20, 23));
+    proctest::RunResult damaged = RunNsfdb({"check", "names.nsf"});
+    EXPECT_EQ(1, damaged.exitCode);
+    EXPECT_TRUE(proctest::Matches(damaged.err, "database \"names.nsf\" is damaged: Database is damaged"))
+        << damaged.err;
+    EXPECT_EQ("", damaged.out);
+
+    proctest::RunResult missing = RunNsfdb({"check", "nothere.nsf"});
+    EXPECT_EQ(1, missing.exitCode);
+    EXPECT_TRUE(proctest::Matches(missing.err, "cannot check database \"nothere.nsf\"")) << missing.err;
+}
+
 TEST_F(NsfdbTest, DataDirectoryComesFromOptionOrEnvironment) {
     proctest::StartOptions options;
     options.env = {"NOTES_DATA_DIR=" + dataDir_};

@@ -217,6 +217,30 @@ TEST_F(PublishTest, ReplicateCommandPublishesEachKindOfChangeWithAllAttributes) 
     RunScenario(console, false, [&console] { console.Command("tell TEST REPLICATE"); });
 }
 
+// A bulk load, then an administrator sets the stored time to now and
+// changes one person: the next pass publishes that one change and nothing
+// of the load, since the load's times are not later than "now".
+TEST_F(PublishTest, LastEventNowAfterABulkLoadPublishesOnlyTheLaterChange) {
+    Nsfdb({"sample", "names.nsf", "--people", "5000", "--groups", "20", "--seed", "7"});
+    testenv::WriteFile(DataPath("filter.xml"), kFilter);
+    Nsfdb({"instance", "zelrpcfg.nsf", "TEST", "--input", "names.nsf", "--output", "out.nsf", "--filter",
+           "filter.xml", "--schedule", "1", "DAYS", "--last-event", "now", "--trace", "NORMAL"});
+    std::string found = Nsfdb({"find", "names.nsf", "Type=Person"});
+    std::string person = found.substr(0, found.find('\n'));
+    Put({{"unid", person}, {"items", {{"Comment", "changed after now"}}}});
+    proctest::Console& console = StartConsole();
+    console.Command("load zelrep TEST");
+    ASSERT_TRUE(console.WaitForLine("TEST:  Initialization Complete")) << ConsoleLog();
+    console.Command("tell TEST REPLICATE");
+    ASSERT_TRUE(console.WaitForLine(kPassDone, proctest::Scaled(20000))) << ConsoleLog();
+    std::vector<json> docs = Dump("out.nsf");
+    ASSERT_EQ(1u, docs.size()) << ConsoleLog();
+    EXPECT_EQ("MODIFY", Text(docs[0], "Event"));
+    EXPECT_EQ(person, Text(docs[0], "Source Note ID"));
+    EXPECT_EQ("changed after now", Text(docs[0], "Comment"));
+    EXPECT_EQ(0, console.Quit());
+}
+
 // One writer (this process) changes the directory at random while the task
 // publishes every second (its schedule, and a REPLICATE each second). Afterwards every note's last change must be covered:
 // an obituary for a deleted note, else its latest change document carries the

@@ -58,6 +58,18 @@ inline std::string ReadFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// Overwrites pages first to last (counted from 0, of the runtime's 2 KiB
+// pages) of a closed database file with garbage, as a failing disk might;
+// false when the file is not that long.
+inline bool DamagePages(const std::string& path, size_t first, size_t last) {
+    const size_t kPageSize = 2048;
+    std::string bytes = ReadFile(path);
+    if (bytes.size() < (last + 2) * kPageSize) return false;
+    for (size_t at = first * kPageSize; at < (last + 1) * kPageSize; ++at) bytes[at] = (char)0x5A;
+    WriteFile(path, bytes);
+    return true;
+}
+
 #ifndef _WIN32
 // A user and group that no account has: tests running as root act as a
 // second local user with them.

@@ -3,6 +3,7 @@
 //
 // Owned by the nsfdb tool: commands.cpp holds the document commands,
 // sample.cpp the sample directory, instance.cpp the configuration writer,
+// check.cpp the integrity check.
 // filtercheck.cpp the filter checker.
 #ifndef NSFDB_COMMANDS_H
 #define NSFDB_COMMANDS_H
@@ -22,6 +23,7 @@ int RunModified(const CommandLine& line);
 int RunPurge(const CommandLine& line);
 int RunSample(const CommandLine& line);
 int RunInstance(const CommandLine& line);
+int RunCheck(const CommandLine& line);
 int RunFilter(const CommandLine& line);
 
 // "nsfdb: message" on standard error: a failure of a command that goes on

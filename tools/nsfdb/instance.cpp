@@ -1,7 +1,8 @@
 // instance.cpp - `nsfdb instance`: writes an instance's configuration
 // document. A new document gets all fifteen items with the task's
-// defaults; an existing one gets only the items the options name. The
-// configuration database is created when missing.
+// defaults; an existing one gets only the items the options name (and
+// --last-event forgets which input database the stored time belonged to).
+// The configuration database is created when missing.
 //
 // Owned by the nsfdb tool. The item names and kinds are those the task
 // reads; the document is found as the task finds it: a document whose
@@ -49,9 +50,8 @@ ItemValue Flag(bool on) { return NumberValue(on ? 1 : 0); }
 ItemValue LoopDetectId(const std::string& dn) { return TextValue(dn.empty() ? "" : CanonicalName(dn)); }
 
 // The start of the first pass. For an existing input database it is the
-// time of its latest change: every later change gets a later time (the
-// runtime's times only move forward, even when a burst of writes has run
-// them ahead of the clock), and nothing written before the set-up counts as
+// until-time of a listing of its changes since its latest one: every later
+// change gets a later time, and nothing written before the set-up counts as
 // a change. For a database not there yet it is a second before now, so that
 // nothing written from now on shares the set-up time.
 ItemValue SetUpTime(const std::string& input) {
@@ -62,10 +62,11 @@ ItemValue SetUpTime(const std::string& input) {
     try {
         std::optional<Database> db = Database::OpenIfExists(input);
         if (!db) return TimeValue(before);
-        TIMEDATE data, design;
+        TIMEDATE data, design, until;
         Check(NSFDbModifiedTime(db->handle(), &data, &design),
               "cannot read the modification time of " + db->Describe());
-        return TimeValue(data);
+        ListNotes(*db, NOTE_CLASS_DOCUMENT, data, &until);
+        return TimeValue(until);
     } catch (const ToolError& e) {
         ReportError(std::string("warning: ") + e.what() + "; LastEventTimeStamp_TS is the current time");
         return TimeValue(before);
@@ -211,8 +212,12 @@ void ApplyOptions(const CommandLine& line, Settings* settings) {
             Set(settings, "DNFormat_number", NamedNumber(values[0], kDnFormats, option));
         else if (option == "--trace")
             Set(settings, "ConsoleTraceLevel_number", NamedNumber(values[0], kTraceLevels, option));
-        else if (option == "--last-event")
+        else if (option == "--last-event") {
+            // A time given belongs to whatever input database the next pass
+            // finds: the task takes that database's replica ID with it.
             Set(settings, "LastEventTimeStamp_TS", TimeValue(ParseTime(values[0], option)));
+            Set(settings, "InputDBReplicaID_text", TextValue(""));
+        }
         else if (option == "--set")
             SetItem(settings, values[0]);
     }

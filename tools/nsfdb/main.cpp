@@ -79,6 +79,9 @@ const std::vector<CommandSpec> kCommands = {
      "than an XML reader does, and with --input the classes that no\n"
      "document of DB has; exit status 1 when the task would not read it\n"
      "as written"},
+    {"check", 1, 1, {}, RunCheck, "DB",
+     "check that a database is sound (every page readable, its contents\n"
+     "consistent); exit status 0 only when it is"},
 };
 
 void SetUpRuntime(const CommandLine& line) {

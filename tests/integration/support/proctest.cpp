@@ -283,12 +283,13 @@ RunResult Run(const std::vector<std::string>& argv, const std::string& input,
 }
 
 bool Console::Start(const std::string& dataDir, const std::string& binDir,
-                    const std::vector<std::string>& extraArgs) {
+                    const std::vector<std::string>& extraArgs, const std::vector<std::string>& env) {
     std::vector<std::string> argv = {BinPath("nserver")};
     argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
     argv.insert(argv.end(), {"--data", dataDir, "--bin", binDir});
     StartOptions options;
     options.pipeStdin = true;
+    options.env = env;
     return Process::Start(argv, options);
 }
 
@@ -330,10 +331,11 @@ Process& ProcessTest::StartProgram(const std::vector<std::string>& argv, StartOp
 }
 
 Console& ProcessTest::StartConsole(const std::string& binDir,
-                                   const std::vector<std::string>& extraArgs) {
+                                   const std::vector<std::string>& extraArgs,
+                                   const std::vector<std::string>& env) {
     auto console = std::make_unique<Console>();
     Console& started = *console;
-    EXPECT_TRUE(console->Start(dataDir_, binDir, extraArgs));
+    EXPECT_TRUE(console->Start(dataDir_, binDir, extraArgs, env));
     processes_.push_back(std::move(console));
     return started;
 }

@@ -130,9 +130,10 @@ RunResult Run(const std::vector<std::string>& argv, const std::string& input = "
 // nserver on a data directory, commands through its standard input.
 class Console : public Process {
 public:
-    // Extra arguments go before the data directory's (e.g. {"--kill-after", "2"}).
+    // Extra arguments go before the data directory's (e.g. {"--kill-after", "2"});
+    // env ("NAME=VALUE") reaches the console and every task it loads.
     bool Start(const std::string& dataDir, const std::string& binDir = BinDir(),
-               const std::vector<std::string>& extraArgs = {});
+               const std::vector<std::string>& extraArgs = {}, const std::vector<std::string>& env = {});
     bool Command(const std::string& line) { return WriteLine(line); }
     // Sends "quit" and waits for the console to end; its exit code.
     int Quit(int timeoutMs = 20000);
@@ -150,7 +151,8 @@ protected:
     void TearDown() override;
     Process& StartProgram(const std::vector<std::string>& argv, StartOptions options = {});
     Console& StartConsole(const std::string& binDir = BinDir(),
-                          const std::vector<std::string>& extraArgs = {});
+                          const std::vector<std::string>& extraArgs = {},
+                          const std::vector<std::string>& env = {});
     RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input = "");
     // nsfdb on this test's data directory.
     RunResult RunNsfdb(const std::vector<std::string>& args, const std::string& input = "");

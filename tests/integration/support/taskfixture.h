@@ -186,8 +186,9 @@ protected:
 
     void DeletePerson(const Person& person) { EXPECT_EQ(NOERROR, NSFNoteDelete(hDirectory_, person.id, 0)); }
 
-    proctest::Console& StartServer(const std::vector<std::string>& extraArgs = {}) {
-        proctest::Console& console = StartConsole(proctest::BinDir(), extraArgs);
+    proctest::Console& StartServer(const std::vector<std::string>& extraArgs = {},
+                                   const std::vector<std::string>& env = {}) {
+        proctest::Console& console = StartConsole(proctest::BinDir(), extraArgs, env);
         EXPECT_TRUE(console.WaitForLine("Server console started on ")) << console.Output();
         return console;
     }

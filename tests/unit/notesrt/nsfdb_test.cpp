@@ -373,3 +373,86 @@ TEST_F(DbFileTest, FailedReadsAreReportedAndLeaveNothingOpen) {
     EXPECT_EQ(NOERROR, NSFDbGetNoteInfo(db, id, nullptr, nullptr, nullptr));
     EXPECT_NE(NULLHANDLE, OpenNote(db, id));
 }
+
+// Every database has a replica ID of its own; a copy made as a replica
+// shares it, a database made again under the same name has another.
+TEST_F(DbFileTest, ReplicaIdTellsDatabasesApart) {
+    auto replicaId = [this](const char* name) {
+        DBHANDLE db = OpenDb(name);
+        DBREPLICAINFO info{};
+        EXPECT_EQ(NOERROR, NSFDbReplicaInfoGet(db, &info));
+        CloseDb(db);
+        return ((uint64_t)info.ID.Innards[1] << 32) | info.ID.Innards[0];
+    };
+    CloseDb(CreateDb("a.nsf"));
+    CloseDb(CreateDb("b.nsf"));
+    uint64_t a = replicaId("a.nsf");
+    EXPECT_NE(0u, a);
+    EXPECT_NE(a, replicaId("b.nsf"));
+    EXPECT_EQ(a, replicaId("a.nsf"));
+
+    DBHANDLE copy = NULLHANDLE;
+    ASSERT_EQ(NOERROR, NSFDbCreateAndCopy("a.nsf", "replica.nsf", NOTE_CLASS_VIEW, 0, DBCOPY_REPLICA, &copy));
+    NSFDbClose(copy);
+    ASSERT_EQ(NOERROR, NSFDbCreateAndCopy("a.nsf", "copy.nsf", NOTE_CLASS_VIEW, 0, 0, &copy));
+    NSFDbClose(copy);
+    EXPECT_EQ(a, replicaId("replica.nsf"));
+    EXPECT_NE(a, replicaId("copy.nsf"));
+
+    ASSERT_EQ(NOERROR, NSFDbDelete("a.nsf"));
+    CloseDb(CreateDb("a.nsf"));
+    EXPECT_NE(a, replicaId("a.nsf"));
+    EXPECT_EQ(ERR_BAD_PARAM, NSFDbReplicaInfoGet(OpenDb("a.nsf"), nullptr));
+}
+
+// A file of the first schema version, made before databases had replica
+// IDs, opens with its notes and gets one.
+TEST_F(DbFileTest, FileOfTheFirstVersionGetsAReplicaId) {
+    DBHANDLE db = CreateDb("old.nsf");
+    NOTEID id = SaveDoc(db, "Subject", "kept");
+    CloseDb(db);
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(DataPath("old.nsf").c_str(), &raw));
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(raw,
+                                      "ALTER TABLE database DROP COLUMN replica_id;"
+                                      "UPDATE database SET schema_version = 1",
+                                      nullptr, nullptr, nullptr))
+        << sqlite3_errmsg(raw);
+    sqlite3_close(raw);
+
+    db = OpenDb("old.nsf");
+    DBREPLICAINFO info{};
+    ASSERT_EQ(NOERROR, NSFDbReplicaInfoGet(db, &info));
+    EXPECT_NE(0u, info.ID.Innards[0] | info.ID.Innards[1]);
+    NOTEHANDLE note = OpenNote(db, id);
+    char subject[16] = "";
+    NSFItemGetText(note, "Subject", subject, sizeof subject);
+    EXPECT_STREQ("kept", subject);
+    Close(note);
+    CloseDb(db);
+    db = OpenDb("old.nsf");
+    DBREPLICAINFO again{};
+    ASSERT_EQ(NOERROR, NSFDbReplicaInfoGet(db, &again));
+    EXPECT_EQ(0, memcmp(&info.ID, &again.ID, sizeof(info.ID)));
+}
+
+// Pages of a database overwritten with garbage: a plain open does not
+// notice, the open that checks the file refuses it as damaged.
+TEST_F(DbFileTest, CheckingOpenRefusesADamagedDatabase) {
+    DBHANDLE db = CreateDb("hurt.nsf");
+    for (int n = 0; n < 60; ++n) SaveDoc(db, "Body", std::string(900, (char)('a' + n % 26)).c_str());
+    CloseDb(db);
+    DBHANDLE checked = NULLHANDLE;
+    ASSERT_EQ(NOERROR, NSFDbOpenExtended("hurt.nsf", DBOPEN_FORCE_FIXUP, NULLHANDLE, nullptr, &checked,
+                                         nullptr, nullptr));
+    NSFDbClose(checked);
+
+    ASSERT_TRUE(testenv::DamagePages(DataPath("hurt.nsf"), 8, 11));
+    EXPECT_EQ(ERR_DB_CORRUPT, NSFDbOpenExtended("hurt.nsf", DBOPEN_FORCE_FIXUP, NULLHANDLE, nullptr,
+                                                &checked, nullptr, nullptr));
+    EXPECT_EQ(NULLHANDLE, checked);
+    char detail[256] = "";
+    NRTLastErrorDetail(detail, sizeof detail);
+    EXPECT_NE(nullptr, strstr(detail, "hurt.nsf")) << detail;
+    EXPECT_EQ("Database is damaged", ErrorText(ERR_DB_CORRUPT));
+}

@@ -100,8 +100,11 @@ TEST_F(SearchTest, WithoutAFormulaEveryLiveNoteOfTheClassesIsPassed) {
 }
 
 TEST_F(SearchTest, SinceTimePassesChangedStubsAndUnselectedNotes) {
-    NOTEID old = SaveDoc(db_, "Kind", "x");
-    TIMEDATE since = OidOf(db_, old).SequenceTime;
+    SaveDoc(db_, "Kind", "x");
+    TIMEDATE since{}, wildcard{{0xFFFFFFFF, 0xFFFFFFFF}};
+    Collector before;
+    ASSERT_EQ(NOERROR, NSFSearch(db_, NULLHANDLE, nullptr, 0, NOTE_CLASS_DOCUMENT, &wildcard, Collect,
+                                 &before, &since));
     NOTEID selected = SaveDoc(db_, "Kind", "x");
     NOTEID unselected = SaveDoc(db_, "Kind", "y");
     NOTEID deleted = SaveDoc(db_, "Kind", "x");
@@ -116,7 +119,8 @@ TEST_F(SearchTest, SinceTimePassesChangedStubsAndUnselectedNotes) {
     EXPECT_FALSE(collector.seen[1].flags & SE_FMATCH);
     EXPECT_FALSE(collector.seen[2].flags & SE_FMATCH);
     EXPECT_TRUE(collector.seen[2].noteClass & NOTE_CLASS_NOTIFYDELETION);
-    EXPECT_TRUE(Same(until, OidOf(db_, deleted).SequenceTime));
+    EXPECT_FALSE(Later(OidOf(db_, deleted).SequenceTime, until));
+    EXPECT_TRUE(Later(until, since));
 }
 
 TEST_F(SearchTest, RoutineStatusEndsTheSearchAndIsReturned) {

@@ -1,18 +1,57 @@
-// walvfs_test.cpp - the storage layer's gathered log writes: a note whose
-// update returned is in the file even when the process is killed at once,
-// every other connection sees each commit as soon as it returned, and
-// transactions larger than what is gathered at a time read back whole.
+// walvfs_test.cpp - the storage layer's file layer: a note whose update
+// returned is in the file even when the process is killed at once, every
+// other connection sees each commit as soon as it returned, transactions
+// larger than what is gathered at a time read back whole; and the disk's
+// faults: a failed write, a full disk, and a power cut that drops every
+// write not yet synced, after which a database holds what its last close
+// made durable and is sound.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <random>
 #include <string>
 
 #include "storetest.h"
 
 class GatheringVfsTest : public StoreTest {
 protected:
+    // Live documents of the database.
+    size_t Count(DBHANDLE db) {
+        DHANDLE table = NULLHANDLE;
+        TIMEDATE wildcard{{0xFFFFFFFF, 0xFFFFFFFF}}, until{};
+        STATUS status = NSFDbGetModifiedNoteTable(db, NOTE_CLASS_DOCUMENT, wildcard, &until, &table);
+        if (status != NOERROR) return 0;
+        size_t count = IDEntries(table);
+        IDDestroyTable(table);
+        return count;
+    }
+    // SQLite's own full check of the file.
+    std::string IntegrityOf(const std::string& name) {
+        sqlite3* db = nullptr;
+        std::string result = "cannot open";
+        if (sqlite3_open_v2(DataPath(name).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+            sqlite3_stmt* check = nullptr;
+            if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr) == SQLITE_OK &&
+                sqlite3_step(check) == SQLITE_ROW)
+                result = (const char*)sqlite3_column_text(check, 0);
+            else
+                result = sqlite3_errmsg(db);
+            sqlite3_finalize(check);
+        }
+        sqlite3_close(db);
+        return result;
+    }
+    void CloseAll() {
+        for (NOTEHANDLE note : notes_) NSFNoteClose(note);
+        for (DBHANDLE db : databases_) NSFDbClose(db);
+        notes_.clear();
+        databases_.clear();
+    }
     std::string ItemText(DBHANDLE db, NOTEID id, const char* item) {
         NOTEHANDLE note = NULLHANDLE;
         if (NSFNoteOpen(db, id, 0, &note) != NOERROR) return "<cannot open>";
@@ -142,4 +181,157 @@ TEST_F(GatheringVfsTest, FailedLogWriteFailsTheUpdateAndLosesNothingBefore) {
     EXPECT_EQ("retried", ItemText(reader, retried, "Subject"));
     UpdateDoc(writer, kept, "Subject", "kept and changed");
     EXPECT_EQ("kept and changed", ItemText(OpenDb(), kept, "Subject"));
+}
+
+// One write fails as the disk would: the update answers the disk's error,
+// nothing of it is seen, and the next update goes through.
+TEST_F(GatheringVfsTest, FailedWriteAndFullDiskFailTheUpdateWithTheirStatus) {
+    DBHANDLE db = CreateDb();
+    SaveDoc(db);
+    NOTEHANDLE note = NewNote(db);
+    NSFItemSetText(note, "Subject", "later", MAXWORD);
+    NRTFaultFailNth(NRT_FAULT_WRITE, 1, ERR_IO);
+    EXPECT_EQ(ERR_IO, NSFNoteUpdate(note, 0));
+    EXPECT_EQ(1u, Count(db));
+
+    NRTFaultFailAlways(NRT_FAULT_DISKFULL, ERR_DISK_FULL);
+    EXPECT_EQ(ERR_DISK_FULL, NSFNoteUpdate(note, 0));
+    EXPECT_EQ(ERR_DISK_FULL, NSFNoteUpdate(note, 0));
+    EXPECT_NE(std::string::npos, ErrorText(ERR_DISK_FULL).find("disk is full")) << ErrorText(ERR_DISK_FULL);
+    NRTFaultFailNth(NRT_FAULT_WRITE, 1, ERR_DISK_FULL);  // a single write finding the disk full
+    NRTFaultFailAlways(NRT_FAULT_DISKFULL, 0);
+    EXPECT_EQ(ERR_DISK_FULL, NSFNoteUpdate(note, 0));
+    EXPECT_EQ(1u, Count(db));
+
+    ASSERT_EQ(NOERROR, NSFNoteUpdate(note, 0));  // space again
+    EXPECT_EQ(2u, Count(db));
+    CloseAll();
+    EXPECT_EQ("ok", IntegrityOf("test.nsf"));
+}
+
+// Closing a database makes what it wrote durable, even while another
+// connection (a reader) keeps the log from being folded into the file; a
+// power cut drops what was written since, and leaves a sound database.
+TEST_F(GatheringVfsTest, PowerCutDropsWhatWasNotSyncedAndKeepsWhatWas) {
+    NRTFaultKeepUnsynced(TRUE);
+    DBHANDLE db = CreateDb();
+    OpenDb();  // the reader
+    NOTEID kept = SaveDoc(db, "Subject", "kept");
+    CloseDb(db);  // synced
+    db = OpenDb();
+    NOTEID dropped = SaveDoc(db, "Subject", "dropped");
+    UpdateDoc(db, kept, "Subject", "changed, not synced");
+    NRTFaultFailNth(NRT_FAULT_POWERCUT, 1, 0);
+    NOTEHANDLE note = NewNote(db);
+    EXPECT_NE(NOERROR, NSFNoteUpdate(note, 0));
+    EXPECT_NE(NOERROR, NSFNoteUpdate(note, 0));  // the power stays off
+    CloseAll();
+    ASSERT_EQ(NOERROR, NRTFaultReboot());
+
+    EXPECT_EQ("ok", IntegrityOf("test.nsf"));
+    db = OpenDb();
+    EXPECT_EQ(1u, Count(db));
+    EXPECT_EQ("kept", ItemText(db, kept, "Subject"));
+    EXPECT_EQ("<cannot open>", ItemText(db, dropped, "Subject"));
+    NOTEID after = SaveDoc(db, "Subject", "after the reboot");
+    EXPECT_EQ("after the reboot", ItemText(db, after, "Subject"));
+}
+
+// The power goes at every write of a run of updates in turn, some closes
+// (syncs) between them, the log folded back into the file on the way, and
+// at times a reader holding it back: after each reboot the database is
+// sound and holds at least every note that a close returned for.
+TEST_F(GatheringVfsTest, PowerCutAtAnyWriteLeavesEverySyncedNote) {
+    const int kNotes = 40;
+    int cuts = 0;
+    for (DWORD cutAt = 1;; cutAt += 3) {
+        NRTFaultReset();
+        NSFDbDelete("test.nsf");
+        NRTFaultKeepUnsynced(TRUE);
+        CloseDb(CreateDb());
+        NRTFaultFailNth(NRT_FAULT_POWERCUT, cutAt, 0);
+        if (cutAt % 8 != 1) OpenDb();  // the reader
+        DBHANDLE db = OpenDb();
+        size_t synced = 0;
+        bool cut = false;
+        for (int n = 0; n < kNotes && !cut; ++n) {
+            NOTEHANDLE note = NULLHANDLE;
+            NSFNoteCreate(db, &note);
+            NSFItemSetText(note, "Body", std::string(1500 + 700 * (n % 5), 'x').c_str(), MAXWORD);
+            cut = NSFNoteUpdate(note, 0) != NOERROR;
+            NSFNoteClose(note);
+            if (!cut && n % 4 == 3) {
+                databases_.erase(std::find(databases_.begin(), databases_.end(), db));
+                cut = NSFDbClose(db) != NOERROR;
+                if (cut) break;
+                synced = (size_t)n + 1;
+                // The last close folds the log into the file: the power may
+                // go there, and then the database no longer opens.
+                cut = NSFDbOpen("test.nsf", &db) != NOERROR;
+                if (!cut) databases_.push_back(db);
+            }
+        }
+        CloseAll();
+        if (!cut) break;  // the run ended before the cut
+        ++cuts;
+        ASSERT_EQ(NOERROR, NRTFaultReboot());
+        ASSERT_EQ("ok", IntegrityOf("test.nsf")) << "cut at write " << cutAt;
+        db = OpenDb();
+        EXPECT_GE(Count(db), synced) << "cut at write " << cutAt;
+        CloseAll();
+    }
+    EXPECT_GE(cuts, 10);
+}
+
+// A process writes and closes in turn until it is killed at a random
+// moment, while this one holds the database open: the disk's record is
+// shared through the files, so the reboot in this process leaves at least
+// every note that the writer's close returned for.
+TEST_F(GatheringVfsTest, PowerCutAcrossProcessesKeepsWhatAnyCloseSynced) {
+    NRTFaultKeepUnsynced(TRUE);
+    CloseDb(CreateDb());
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 3; ++round) {
+        int reports[2];
+        ASSERT_EQ(0, pipe(reports));
+        pid_t child = fork();
+        if (child == 0) {
+            close(reports[0]);
+            for (int n = 0;; ++n) {
+                DBHANDLE db = NULLHANDLE;
+                if (NSFDbOpen("test.nsf", &db) != NOERROR) _exit(1);
+                for (int i = 0; i < 5; ++i) {
+                    NOTEHANDLE note = NULLHANDLE;
+                    NSFNoteCreate(db, &note);
+                    NSFItemSetText(note, "Body", std::string(2000, 'y').c_str(), MAXWORD);
+                    if (NSFNoteUpdate(note, 0) != NOERROR) _exit(1);
+                    NSFNoteClose(note);
+                }
+                if (NSFDbClose(db) != NOERROR) _exit(1);
+                char done = 1;
+                if (write(reports[1], &done, 1) != 1) _exit(1);
+            }
+        }
+        close(reports[1]);
+        OpenDb();  // the reader
+        size_t closes = 0;
+        size_t killAfter = 5 + random() % 40;
+        char done = 0;
+        while (read(reports[0], &done, 1) == 1)
+            if (++closes == killAfter) kill(child, SIGKILL);
+        close(reports[0]);
+        waitpid(child, nullptr, 0);
+        DBHANDLE db = OpenDb();
+        size_t before = Count(db);
+        NRTFaultFailNth(NRT_FAULT_POWERCUT, 1, 0);  // the power goes for this process too
+        CloseAll();
+        ASSERT_EQ(NOERROR, NRTFaultReboot());
+        ASSERT_EQ("ok", IntegrityOf("test.nsf"));
+        db = OpenDb();
+        size_t after = Count(db);
+        CloseAll();
+        EXPECT_LE(after, before);
+        EXPECT_GE(after, before - 5) << "at most the last writes of the killed writer are lost";
+        EXPECT_GE(after, before - (before % 5 == 0 ? 5 : before % 5));
+    }
 }

@@ -112,6 +112,35 @@ TEST_F(ProcNotesTest, ModifyPublishesChangedAttributesOnlyWhenChecking) {
               docs[0].order);
 }
 
+// Values longer than the usual work buffer are published whole: a text of
+// 9,000 characters, a list entry of 20,000, a text of 65,000, and one of
+// 65,535 (all a text can hold, too long for a list), on an add and on a
+// modify.
+TEST_F(ProcNotesTest, LongTextValuesArePublishedWhole) {
+    const std::string nine(9000, 'n'), twenty(20000, 't'), sixtyFive(65000, 's'), most(MAXWORD, 'm');
+    UNIVERSALNOTEID unid = pubtest::Put(hInput_, [&](NOTEHANDLE h) {
+        NSFItemSetText(h, "Type", "Person", MAXWORD);
+        pubtest::SetList(h, "FullName", {"CN=Long Values/O=Org1"});
+        NSFItemSetText(h, "LastName", nine.c_str(), (WORD)nine.size());
+        pubtest::SetList(h, "ShortName", {twenty, "short"});
+        NSFItemSetText(h, "Phone", sixtyFive.c_str(), (WORD)sixtyFive.size());
+        NSFItemSetText(h, "Mobile", most.c_str(), (WORD)most.size());
+    });
+    std::vector<Document> docs = ProcessAll();
+    ASSERT_EQ(1u, docs.size());
+    EXPECT_EQ(Texts{nine}, docs[0].items["LastName"]);
+    EXPECT_EQ((Texts{twenty, "short"}), docs[0].items["ShortName"]);
+    EXPECT_EQ(Texts{sixtyFive}, docs[0].items["Phone"]);
+    EXPECT_EQ(Texts{most}, docs[0].items["Mobile"]);
+
+    TIMEDATE since = pubtest::Checkpoint(hInput_);
+    const std::string changed(65000, 'c');
+    pubtest::Change(hInput_, unid, [&](NOTEHANDLE h) { NSFItemSetText(h, "Phone", changed.c_str(), (WORD)changed.size()); });
+    docs = ProcessSince(since);
+    ASSERT_EQ(1u, docs.size());
+    EXPECT_EQ(Texts{changed}, docs[0].items["Phone"]);
+}
+
 TEST_F(ProcNotesTest, UnchangedPublishedAttributesWriteNothing) {
     UNIVERSALNOTEID unid = PutJane();
     TIMEDATE since = pubtest::Checkpoint(hInput_);

@@ -153,10 +153,10 @@ inline std::vector<std::string> RenderItem(NOTEHANDLE h, const char* name, WORD 
     std::vector<std::string> values;
     if (type == TYPE_TEXT || type == TYPE_TEXT_LIST) {
         WORD count = NSFItemGetTextListEntries(h, name);
+        std::vector<char> entry(MAXWORD + 1);  // the longest entry there can be
         for (WORD i = 0; i < count; ++i) {
-            char entry[8192] = {0};
-            WORD length = NSFItemGetTextListEntry(h, name, i, entry, sizeof(entry) - 1);
-            values.emplace_back(entry, length);
+            WORD length = NSFItemGetTextListEntry(h, name, i, entry.data(), MAXWORD);
+            values.emplace_back(entry.data(), length);
         }
     } else if (type == TYPE_NUMBER || type == TYPE_NUMBER_RANGE) {
         NUMBER number = 0;
