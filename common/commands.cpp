@@ -5,9 +5,12 @@
 // task's CConfig in memory (only SAVECONFIG writes the configuration
 // document) and logs its answer. Dispatch lives in console.cpp; the
 // configuration listing and instance switch in cfgcmds.cpp.
+#include "commands.h"
+
 #include <string.h>
 
 #include "arrent.h"
+#include "cfgschema.h"
 #include "config.h"
 #include "console.h"
 #include "schedule.h"

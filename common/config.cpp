@@ -12,7 +12,6 @@
 #include "addin.h"
 #include "arrent.h"
 #include "cfgdb.h"
-#include "console.h"
 #include "mq.h"
 #include "names.h"
 #include "osmem.h"

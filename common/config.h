@@ -13,6 +13,7 @@
 #ifndef ZELREP_CONFIG_H
 #define ZELREP_CONFIG_H
 
+#include "cfgschema.h"
 #include "global.h"
 #include "intl.h"
 #include "misc.h"
@@ -23,12 +24,6 @@ typedef enum { SECONDS = 0, MINUTES = 1, HOURS = 2, DAYS = 3 } SCHEDULEUNITS;
 #define STATE_RUNNING 1
 #define STATE_SUSPENDED 2
 #define STATE_WAITING 4
-
-// Trace levels.
-#define TRACE_SILENT 0
-#define TRACE_NORMAL 1
-#define TRACE_VERBOSE 2
-#define TRACE_DEBUG 3
 
 // ErrorReport bits.
 #define CFGERR_CRITICAL 0x001
