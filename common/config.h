@@ -18,8 +18,6 @@
 #include "intl.h"
 #include "misc.h"
 
-typedef enum { SECONDS = 0, MINUTES = 1, HOURS = 2, DAYS = 3 } SCHEDULEUNITS;
-
 // Task states.
 #define STATE_RUNNING 1
 #define STATE_SUSPENDED 2
@@ -39,15 +37,7 @@ typedef enum { SECONDS = 0, MINUTES = 1, HOURS = 2, DAYS = 3 } SCHEDULEUNITS;
 #define CFG_TEXT_SIZE 512
 #define CFG_DBNAME_SIZE 256
 #define CFG_LASTREPL_SIZE 128
-#define STATUS_LINE_SIZE 64
 
-#define DEFAULT_INSTANCE_NAME "ZELREP"
-#define DEFAULT_CFGDB_NAME "zelrpcfg.nsf"
-#define STATUS_LINE_PREFIX "Orvane - "
-// The status-line name ("Orvane - " and the instance name) fits in a
-// STATUS_LINE_SIZE buffer, so an instance name has at most 54 characters;
-// SetInstanceName refuses longer names with -2.
-#define MAX_INSTANCE_NAME (STATUS_LINE_SIZE - 1 - (int)(sizeof(STATUS_LINE_PREFIX) - 1))
 
 class CConfig {
 public:
