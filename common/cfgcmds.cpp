@@ -6,15 +6,17 @@
 // CConfig of its own, which it deletes before returning; the task's own
 // CConfig is changed only after every check passed, and put back whole when
 // a later step fails.
+#include "cfgcmds.h"
+
 #include <new>
 
 #include "addin.h"
+#include "cfgschema.h"
 #include "config.h"
 #include "console.h"
 #include "n_ver.h"
 #include "osmem.h"
 #include "tasktext.h"
-#include "zelrep.h"
 
 namespace {
 

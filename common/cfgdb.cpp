@@ -18,29 +18,7 @@
 #include "ostime.h"
 #include "tasktext.h"
 
-const CFG_DB_FIELD cfg_db_field[CFG_END + 1] = {
-    {CFG_INSTANCEID, "InstanceID_text", CFG_KIND_TEXT},
-    {CFG_INPUTDB, "InputDB_text", CFG_KIND_TEXT},
-    {CFG_OUTPUTDB, "OutputDB_text", CFG_KIND_TEXT},
-    {CFG_LOOPDETECTID, "LoopDetectID_text", CFG_KIND_TEXT},
-    {CFG_LOOPDETECT, "LoopDetect_number", CFG_KIND_NUMBER},
-    {CFG_DIRECTORYFLAG, "DirectoryFlag_number", CFG_KIND_NUMBER},
-    {CFG_AUTOREFRESH, "AutoRefresh_number", CFG_KIND_NUMBER},
-    {CFG_SCHEDULEUNITS, "ScheduleUnits_text", CFG_KIND_TEXT},
-    {CFG_SCHEDULEVALUE, "ScheduleValue_number", CFG_KIND_NUMBER},
-    {CFG_DNFORMAT, "DNFormat_number", CFG_KIND_NUMBER},
-    {CFG_CHECKATTRS, "CheckAttrs_number", CFG_KIND_NUMBER},
-    {CFG_WRITETIMESTAMPS, "WriteTimeStamps_number", CFG_KIND_NUMBER},
-    {CFG_TRACELEVEL, "ConsoleTraceLevel_number", CFG_KIND_NUMBER},
-    {CFG_LASTEVENT, "LastEventTimeStamp_TS", CFG_KIND_TIME},
-    {CFG_INPUTIDENTITY, "InputDBReplicaID_text", CFG_KIND_TEXT},
-    {CFG_PUBLISHERFILTER, "PublisherFilter_text", CFG_KIND_LONGTEXT},
-    {CFG_END, "", 0},
-};
-
 namespace {
-
-const char kInstanceFormula[] = "@IsAvailable(InstanceID_text) & InstanceID_text = \"%s\";";
 
 // Whole numbers of the document: truncated toward zero to an unsigned 32-bit
 // value, negative numbers wrapping.
@@ -252,12 +230,7 @@ void KeepTimeStampsRule(CConfig* config) {
 
 char* prepQueryString(char* dest, char* src) {
     if (dest == 0 || src == 0) return 0;
-    char* out = dest;
-    for (const char* in = src; *in != '\0'; ++in) {
-        *out++ = *in;
-        if (*in == '\\') *out++ = '\\';
-    }
-    *out = '\0';
+    EscapeFormulaText(dest, src);
     return dest;
 }
 
@@ -294,8 +267,8 @@ STATUS findCfgDBInstance(char* instanceName, char* fileName, unsigned long* note
     char escaped[2 * CFG_TEXT_SIZE];
     memset(escaped, 0, sizeof(escaped));
     prepQueryString(escaped, instanceName);
-    char formula[sizeof(escaped) + sizeof(kInstanceFormula)];
-    FormatText(formula, sizeof(formula), kInstanceFormula, escaped);
+    char formula[sizeof(escaped) + sizeof(CFG_INSTANCE_FORMULA)];
+    FormatText(formula, sizeof(formula), CFG_INSTANCE_FORMULA, escaped);
 
     FORMULAHANDLE hFormula = NULLHANDLE;
     WORD formulaLength = 0, line = 0, column = 0, offset = 0, errorLength = 0;

@@ -10,6 +10,7 @@
 #ifndef ZELREP_CFGDB_H
 #define ZELREP_CFGDB_H
 
+#include "cfgschema.h"
 #include "global.h"
 #include "nsfsearch.h"
 
@@ -17,41 +18,6 @@ class CConfig;
 
 #define CFGDB_NULL_ARG ((STATUS)0xFFFE)
 #define CFGDB_MISSING ((STATUS)0xFFFD)
-
-// Item kinds.
-#define CFG_KIND_TEXT 1
-#define CFG_KIND_NUMBER 2
-#define CFG_KIND_TIME 3
-#define CFG_KIND_LONGTEXT 4
-
-// Item indexes, in table order.
-#define CFG_INSTANCEID 0
-#define CFG_INPUTDB 1
-#define CFG_OUTPUTDB 2
-#define CFG_LOOPDETECTID 3
-#define CFG_LOOPDETECT 4
-#define CFG_DIRECTORYFLAG 5
-#define CFG_AUTOREFRESH 6
-#define CFG_SCHEDULEUNITS 7
-#define CFG_SCHEDULEVALUE 8
-#define CFG_DNFORMAT 9
-#define CFG_CHECKATTRS 10
-#define CFG_WRITETIMESTAMPS 11
-#define CFG_TRACELEVEL 12
-#define CFG_LASTEVENT 13
-#define CFG_INPUTIDENTITY 14
-#define CFG_PUBLISHERFILTER 15
-#define CFG_END 16
-
-#define CFG_ITEM_TEXT_SIZE 384
-
-typedef struct {
-    int index;
-    const char* name;
-    int kind;
-} CFG_DB_FIELD;
-
-extern const CFG_DB_FIELD cfg_db_field[CFG_END + 1];
 
 typedef struct tagPASS_DATA {
     int fieldIndex;

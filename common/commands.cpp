@@ -5,9 +5,12 @@
 // task's CConfig in memory (only SAVECONFIG writes the configuration
 // document) and logs its answer. Dispatch lives in console.cpp; the
 // configuration listing and instance switch in cfgcmds.cpp.
+#include "commands.h"
+
 #include <string.h>
 
 #include "arrent.h"
+#include "cfgschema.h"
 #include "config.h"
 #include "console.h"
 #include "schedule.h"
@@ -56,6 +59,34 @@ STATUS ParseSetting(char* argument, WORD length, const char* name, const char* b
 
 void LogSchedule(const char* name, unsigned long count, const char* units) {
     LogLine(NOERROR, "%s will run every %lu %s", name, count, units);
+}
+
+// One of the two switches of the timestamps rule: setting it to
+// refusedSetting is refused while the other switch has refusingValue.
+struct RuledSwitch {
+    const char* badFormat;
+    int refusedSetting;
+    int (CConfig::*other)();
+    int refusingValue;
+    const char* refusal;
+    int (CConfig::*set)(int);
+    const char* onLine;
+    const char* offLine;
+};
+
+STATUS SetRuledSwitch(char* argument, WORD length, CConfig* config, const RuledSwitch& rule) {
+    char name[STATUS_LINE_SIZE];
+    config->GetStatusLine(name);
+    int on = 0;
+    STATUS status = ParseSwitch(argument, length, name, rule.badFormat, &on);
+    if (status != NOERROR) return status;
+    if (on == rule.refusedSetting && ((config->*rule.other)() != 0) == (rule.refusingValue != 0)) {
+        LogNamed(rule.refusal, name);
+        return NOERROR;
+    }
+    (config->*rule.set)(on);
+    LogNamed(on ? rule.onLine : rule.offLine, name);
+    return NOERROR;
 }
 
 }  // namespace
@@ -288,39 +319,25 @@ STATUS CmdSetDirectoryFlag(char* argument, WORD length, CConfig* config) {
 // WRITETIMESTAMPS ON needs CHECKATTRS ON and CHECKATTRS OFF needs
 // WRITETIMESTAMPS OFF.
 STATUS CmdWriteTimeStamps(char* argument, WORD length, CConfig* config) {
-    char name[STATUS_LINE_SIZE];
-    config->GetStatusLine(name);
-    int on = 0;
-    STATUS status = ParseSwitch(argument, length, name,
-                                "%s:  WriteTimeStamps expects ON or OFF as a parameter", &on);
-    if (status != NOERROR) return status;
-    if (on && !config->CheckAttrs()) {
-        LogNamed("%s:  CheckAttrs is OFF.  WriteTimeStamps requires CheckAttrs to be ON", name);
-        return NOERROR;
-    }
-    config->SetWriteTimeStamps(on);
-    LogNamed(on ? "%s:  Timestamps will be written on processed notes"
-                : "%s:  Timestamps will not be written on processed notes",
-             name);
-    return NOERROR;
+    static const RuledSwitch kWriteTimeStamps = {
+        "%s:  WriteTimeStamps expects ON or OFF as a parameter",
+        1, &CConfig::CheckAttrs, 0,
+        "%s:  CheckAttrs is OFF.  WriteTimeStamps requires CheckAttrs to be ON",
+        &CConfig::SetWriteTimeStamps,
+        "%s:  Timestamps will be written on processed notes",
+        "%s:  Timestamps will not be written on processed notes"};
+    return SetRuledSwitch(argument, length, config, kWriteTimeStamps);
 }
 
 STATUS CmdCheckAttrs(char* argument, WORD length, CConfig* config) {
-    char name[STATUS_LINE_SIZE];
-    config->GetStatusLine(name);
-    int on = 0;
-    STATUS status = ParseSwitch(argument, length, name,
-                                "%s:  CheckAttrs expects ON or OFF as a parameter", &on);
-    if (status != NOERROR) return status;
-    if (!on && config->WriteTimeStamps()) {
-        LogNamed("%s:  WriteTimeStamps is ON.  WriteTimeStamps requires CheckAttrs to be ON", name);
-        return NOERROR;
-    }
-    config->SetCheckAttrs(on);
-    LogNamed(on ? "%s:  only note items changed will be published"
-                : "%s:  all note items in the publisher filter will be published",
-             name);
-    return NOERROR;
+    static const RuledSwitch kCheckAttrs = {
+        "%s:  CheckAttrs expects ON or OFF as a parameter",
+        0, &CConfig::WriteTimeStamps, 1,
+        "%s:  WriteTimeStamps is ON.  WriteTimeStamps requires CheckAttrs to be ON",
+        &CConfig::SetCheckAttrs,
+        "%s:  only note items changed will be published",
+        "%s:  all note items in the publisher filter will be published"};
+    return SetRuledSwitch(argument, length, config, kCheckAttrs);
 }
 
 // ---- Tracing and debugging ----

@@ -12,7 +12,6 @@
 #include "addin.h"
 #include "arrent.h"
 #include "cfgdb.h"
-#include "console.h"
 #include "mq.h"
 #include "names.h"
 #include "osmem.h"
@@ -22,10 +21,7 @@
 
 namespace {
 
-// Texts and lengths of the schedule units, indexed by SCHEDULEUNITS.
-const char* const kUnitNames[] = {"SECONDS", "MINUTES", "HOURS", "DAYS"};
-const unsigned long kUnitSeconds[] = {1, 60, 3600, 86400};
-const int kUnitCount = 4;
+const int kUnitCount = CFG_SCHEDULE_UNIT_COUNT;
 // Units outside the table answer the status of an unconvertible number.
 const int kBadUnits = 0x040D;
 
@@ -77,14 +73,14 @@ CConfig::~CConfig() {
 
 void CConfig::Init(const char* instanceName, const char* cfgDBName) {
     m_nState = STATE_RUNNING;
-    m_nInterval = 120;
-    m_nScheduleValue = 120;
-    m_eScheduleUnits = SECONDS;
-    m_bAutoRefresh = 1;
-    m_bLoopDetect = 0;
-    m_nTraceLevel = TRACE_NORMAL;
-    m_bWriteTimeStamps = 0;
-    m_bCheckAttrs = 1;
+    m_nScheduleValue = CFG_DEFAULT_SCHEDULEVALUE;
+    m_eScheduleUnits = CFG_DEFAULT_SCHEDULEUNITS;
+    m_nInterval = m_nScheduleValue * cfg_schedule_units[m_eScheduleUnits].value;
+    m_bAutoRefresh = CFG_DEFAULT_AUTOREFRESH;
+    m_bLoopDetect = CFG_DEFAULT_LOOPDETECT;
+    m_nTraceLevel = CFG_DEFAULT_TRACELEVEL;
+    m_bWriteTimeStamps = CFG_DEFAULT_WRITETIMESTAMPS;
+    m_bCheckAttrs = CFG_DEFAULT_CHECKATTRS;
     m_szLoopDetectID[0] = '\0';
     m_szOutputPath[0] = '\0';
     m_szInputDB[0] = '\0';
@@ -106,8 +102,8 @@ void CConfig::Init(const char* instanceName, const char* cfgDBName) {
     m_hStatusLine = AddInCreateStatusLine(m_szStatusLine);
     m_hMQ = 0;
     m_hCfgDB = NULLHANDLE;
-    m_bIsDirectory = 1;
-    m_nDNFormat = 1;
+    m_bIsDirectory = CFG_DEFAULT_DIRECTORYFLAG;
+    m_nDNFormat = CFG_DEFAULT_DNFORMAT;
 
     OSGetIntlSettings(&m_Intl, (WORD)sizeof(m_Intl));
     m_TimeFormat.Date = TDFMT_FULL;
@@ -255,7 +251,7 @@ int CConfig::SetScheduleInUnits(unsigned long value) {
 // fit 32 bits (see schedule.h).
 bool CConfig::IntervalOf(SCHEDULEUNITS units, unsigned long value, unsigned long* seconds) {
     if ((int)units < 0 || (int)units >= kUnitCount) return false;
-    return Schedule::Interval(value, kUnitSeconds[units], seconds);
+    return Schedule::Interval(value, cfg_schedule_units[units].value, seconds);
 }
 
 int CConfig::GetScheduleInSeconds(SCHEDULEUNITS units, unsigned long value,
@@ -269,7 +265,7 @@ int CConfig::GetScheduleInSeconds(SCHEDULEUNITS units, unsigned long value,
 int CConfig::GetScheduleUnitsAsString(SCHEDULEUNITS units, char* text) {
     if (text == 0) return -1;
     if ((int)units < 0 || (int)units >= kUnitCount) return -2;
-    strcpy(text, kUnitNames[units]);
+    strcpy(text, cfg_schedule_units[units].word);
     return 0;
 }
 
@@ -277,7 +273,7 @@ int CConfig::GetScheduleUnitsFromString(char* text, SCHEDULEUNITS* units) {
     if (text == 0 || units == 0) return -1;
     strupper(text);
     for (int unit = kUnitCount - 1; unit >= 0; --unit) {
-        if (strcmp(text, kUnitNames[unit]) == 0) {
+        if (strcmp(text, cfg_schedule_units[unit].word) == 0) {
             *units = (SCHEDULEUNITS)unit;
             return 0;
         }

@@ -13,22 +13,15 @@
 #ifndef ZELREP_CONFIG_H
 #define ZELREP_CONFIG_H
 
+#include "cfgschema.h"
 #include "global.h"
 #include "intl.h"
 #include "misc.h"
-
-typedef enum { SECONDS = 0, MINUTES = 1, HOURS = 2, DAYS = 3 } SCHEDULEUNITS;
 
 // Task states.
 #define STATE_RUNNING 1
 #define STATE_SUSPENDED 2
 #define STATE_WAITING 4
-
-// Trace levels.
-#define TRACE_SILENT 0
-#define TRACE_NORMAL 1
-#define TRACE_VERBOSE 2
-#define TRACE_DEBUG 3
 
 // ErrorReport bits.
 #define CFGERR_CRITICAL 0x001
@@ -44,15 +37,7 @@ typedef enum { SECONDS = 0, MINUTES = 1, HOURS = 2, DAYS = 3 } SCHEDULEUNITS;
 #define CFG_TEXT_SIZE 512
 #define CFG_DBNAME_SIZE 256
 #define CFG_LASTREPL_SIZE 128
-#define STATUS_LINE_SIZE 64
 
-#define DEFAULT_INSTANCE_NAME "ZELREP"
-#define DEFAULT_CFGDB_NAME "zelrpcfg.nsf"
-#define STATUS_LINE_PREFIX "Orvane - "
-// The status-line name ("Orvane - " and the instance name) fits in a
-// STATUS_LINE_SIZE buffer, so an instance name has at most 54 characters;
-// SetInstanceName refuses longer names with -2.
-#define MAX_INSTANCE_NAME (STATUS_LINE_SIZE - 1 - (int)(sizeof(STATUS_LINE_PREFIX) - 1))
 
 class CConfig {
 public:

@@ -5,16 +5,17 @@
 // Owned by the task host. The dispatcher works in the received message in
 // place (upper-cased word, NUL after it); handlers own their argument text
 // for the duration of the call.
+#include "console.h"
+
 #include <ctype.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "arrent.h"
-#include "config.h"
-#include "console.h"
+#include "cfgcmds.h"
+#include "commands.h"
 #include "tasktext.h"
-#include "zelrep.h"
 
 const char MessageCmdError[] = "MSG_Q: Unknown command: ";
 
@@ -49,12 +50,6 @@ namespace {
 
 // The logged line of an unknown command has at most this many characters.
 const size_t kCmdErrorLineMax = 255;
-
-struct DNFormatWord {
-    const char* word;
-    unsigned long format;
-};
-const DNFormatWord kDNFormats[] = {{"SLASH", 1}, {"LDAP", 2}, {"LDAP_TYPED", 4}};
 
 int IsSpace(char c) { return isspace((unsigned char)c); }
 
@@ -146,38 +141,4 @@ STATUS GetNumericValue(char* argument, WORD length, char* out) {
     if (digits > 0) memcpy(out, argument + skipped, digits);
     out[digits] = '\0';
     return NOERROR;
-}
-
-// Trace levels are 32-bit values: the all-ones level reads as -1.
-const char* GetTraceStr(long level) {
-    switch ((int32_t)level) {
-    case -1: return "UNKNOWN";
-    case TRACE_SILENT: return "SILENT";
-    case TRACE_NORMAL: return "NORMAL";
-    case TRACE_VERBOSE: return "VERBOSE";
-    default: return "DEBUG";
-    }
-}
-
-long GetTraceLevel(const char* word) {
-    if (word == 0) return -1;
-    for (long level = TRACE_SILENT; level <= TRACE_DEBUG; ++level) {
-        if (strcmp(word, GetTraceStr(level)) == 0) return level;
-    }
-    return -1;
-}
-
-const char* GetDNFormatWord(unsigned long format) {
-    for (const DNFormatWord& entry : kDNFormats) {
-        if (entry.format == format) return entry.word;
-    }
-    return 0;
-}
-
-unsigned long GetDNFormatFromWord(const char* word) {
-    if (word == 0) return 0;
-    for (const DNFormatWord& entry : kDNFormats) {
-        if (strcmp(entry.word, word) == 0) return entry.format;
-    }
-    return 0;
 }

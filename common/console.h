@@ -1,18 +1,42 @@
-// console.h - helpers that the console modules (dispatch, handlers,
-// configuration listing) and CConfig share: the words of trace levels and
-// DN formats. Internal to the task; not part of its contract.
+// console.h - console command dispatch: the command table, the one
+// dispatcher ProcessMessage, the answer to unknown commands and the
+// argument parsers that the handlers share.
+//
+// Handlers take the argument text after the command word (NUL-terminated
+// after its length), its length and the task's CConfig; they parse their
+// argument, act, and log their answer. ProcessMessage is the only
+// dispatcher.
 #ifndef ZELREP_CONSOLE_H
 #define ZELREP_CONSOLE_H
 
-// The trace level named by an upper-case word (SILENT, NORMAL, VERBOSE,
-// DEBUG), or -1 for any other text.
-long GetTraceLevel(const char* word);
+#include "global.h"
 
-// The word of a DN format (1 SLASH, 2 LDAP, 4 LDAP_TYPED), or null for any
-// other value.
-const char* GetDNFormatWord(unsigned long format);
+class CConfig;
 
-// The DN format named by an upper-case word, or 0 for any other text.
-unsigned long GetDNFormatFromWord(const char* word);
+// Output buffers of the parsers hold this many bytes; longer arguments are
+// cut there.
+#define PARSE_BUFFER_SIZE 256
+
+// Parser statuses.
+#define PARSE_EMPTY ((STATUS)0xFFFE)
+#define PARSE_NO_OUTPUT ((STATUS)0xFFFF)
+#define PARSE_NOT_DIGIT ((STATUS)0x040D)
+
+typedef STATUS (*CMDHANDLER)(char* argument, WORD length, CConfig* config);
+
+typedef struct {
+    const char* command;
+    CMDHANDLER handler;
+} CMDTABLE_ENTRY;
+
+extern const CMDTABLE_ENTRY CmdTable[];
+extern const char MessageCmdError[];
+
+STATUS ProcessMessage(char* message, WORD length, CConfig* config);
+STATUS GetStringValue(char* argument, WORD length, char* out);
+STATUS GetBooleanValue(char* argument, WORD length, int* out);
+STATUS GetNumericValue(char* argument, WORD length, char* out);
+
+STATUS CmdError(char* argument, WORD length, CConfig* config);
 
 #endif

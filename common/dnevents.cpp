@@ -5,11 +5,12 @@
 // DN format for the "NotesDN" item; OutputRenameMoveEvent writes the rename
 // document that precedes the change document of a renamed or moved note,
 // always in SLASH format. The note handles stay the caller's.
+#include "dnevents.h"
+
 #include <string.h>
 
 #include "arrent.h"
 #include "dnutil.h"
-#include "idtables.h"
 #include "nsfnote.h"
 #include "tasktext.h"
 

@@ -1,6 +1,6 @@
 // idtables.cpp - the publication pass (DoReplication) and its small
-// operations: the note list built from the modified-note table, the output
-// database's title, item change tests and the processed stamp.
+// operations: the note list built from the modified-note table and the
+// output database's title.
 //
 // A pass owns its VRD_THREAD_DATA, both database handles, the modified-note
 // table, the filter and the note list for its own duration and releases
@@ -30,9 +30,10 @@
 #include "nsfdb.h"
 #include "nsfnote.h"
 #include "osmem.h"
-#include "osmisc.h"
 #include "ostime.h"
+#include "passdata.h"
 #include "passlog.h"
+#include "procnotes.h"
 #include "tasktext.h"
 
 namespace {
@@ -397,15 +398,6 @@ bool PassFailed(const PassResources* pass, STATUS status) {
            pass->data.config->GetState() != STATE_WAITING;
 }
 
-void LogErrorText(const char* itemName, STATUS status, long traceLevel) {
-    if (traceLevel < TRACE_VERBOSE) return;
-    char errorText[256];
-    WORD length = OSLoadString(NULLHANDLE, ERR(status), errorText, sizeof(errorText) - 1);
-    errorText[length < sizeof(errorText) ? length : sizeof(errorText) - 1] = '\0';
-    PassLog(traceLevel, TRACE_VERBOSE, "ZelRep: Failed to get Modified time for %s.  Error: %s\n",
-            itemName, errorText);
-}
-
 // True when the entry's note information was read. A note that is gone
 // (purged since the table was taken) is passed over; one that is there but
 // cannot be read, live or deleted, keeps the pass's interval.
@@ -519,41 +511,4 @@ STATUS ChangeDBTitle(DBHANDLE hDB) {
     snprintf(newTitle, sizeof(newTitle), "Filtered %s Updates", title);
     NSFDbInfoModify(info, INFOPARSE_TITLE, newTitle);
     return NSFDbInfoSet(hDB, info);
-}
-
-int IsItemChanged(NOTEHANDLE hNote, char* itemName, TIMEDATE* time, long traceLevel) {
-    if (itemName == 0 || time == 0) return 0;
-    TIMEDATE modified;
-    memset(&modified, 0, sizeof(modified));
-    STATUS status = NSFItemGetModifiedTime(hNote, itemName, MAXWORD, 0, &modified);
-    if (status != NOERROR) {
-        LogErrorText(itemName, status, traceLevel);
-        return 0;
-    }
-    int order = TimeDateCompare(&modified, time);
-    if (traceLevel >= TRACE_VERBOSE) {
-        char modifiedText[NOTEINFO_TEXT_SIZE], savedText[NOTEINFO_TEXT_SIZE];
-        GetTimeDateString(&modified, modifiedText);
-        GetTimeDateString(time, savedText);
-        PassLog(traceLevel, TRACE_VERBOSE, "ZelRep: %s Last Modified Time/Date = %s\n", itemName,
-                modifiedText);
-        PassLog(traceLevel, TRACE_VERBOSE, "ZelRep: Saved Timestamp = %s\n", savedText);
-    }
-    return order > 0 ? 1 : 0;
-}
-
-int GetZELREPLastProcessedTime(NOTEHANDLE hNote, TIMEDATE* time, long) {
-    if (time == 0) return 0;
-    if (NSFItemInfo(hNote, LAST_PROCESSED_ITEM, (WORD)strlen(LAST_PROCESSED_ITEM), 0, 0, 0, 0) !=
-        NOERROR)
-        return 0;
-    memset(time, 0, sizeof(*time));
-    NSFItemGetModifiedTime(hNote, LAST_PROCESSED_ITEM, (WORD)strlen(LAST_PROCESSED_ITEM), 0, time);
-    return (time->Innards[0] != 0 || time->Innards[1] != 0) ? 1 : 0;
-}
-
-int SetZELREPLastProcessedTime(NOTEHANDLE hNote, long) {
-    TIMEDATE now;
-    OSCurrentTIMEDATE(&now);
-    return NSFItemSetTime(hNote, LAST_PROCESSED_ITEM, &now) == NOERROR ? 1 : 0;
 }

@@ -13,16 +13,19 @@
 // and work buffer are released before the next note begins, so at most two
 // notes and one buffer are held at a time; the buffer grows to hold the
 // longest text entry of the attribute it serves.
+#include "procnotes.h"
+
 #include <string.h>
 
 #include "arrent.h"
 #include "config.h"
+#include "dnevents.h"
 #include "entarray.h"
 #include "filter.h"
-#include "idtables.h"
 #include "noteinfo.h"
 #include "nsfnote.h"
 #include "osmem.h"
+#include "osmisc.h"
 #include "ostime.h"
 #include "passlog.h"
 
@@ -567,6 +570,16 @@ STATUS EndNote(NoteWork* work, STATUS status) {
     return status;
 }
 
+// Tells, at the verbose level, why an item's modified time was not read.
+void LogErrorText(const char* itemName, STATUS status, long traceLevel) {
+    if (traceLevel < TRACE_VERBOSE) return;
+    char errorText[256];
+    WORD length = OSLoadString(NULLHANDLE, ERR(status), errorText, sizeof(errorText) - 1);
+    errorText[length < sizeof(errorText) ? length : sizeof(errorText) - 1] = '\0';
+    PassLog(traceLevel, TRACE_VERBOSE, "ZelRep: Failed to get Modified time for %s.  Error: %s\n",
+            itemName, errorText);
+}
+
 }  // namespace
 
 STATUS CountNotRead(VRD_THREAD_DATA* data, STATUS status) {
@@ -588,4 +601,43 @@ STATUS ProcessNotes(VRD_THREAD_DATA* data) {
         status = EndNote(&work, status);
     }
     return ERR(status);
+}
+
+// ---- Item change tests and the processed stamp ----
+
+int IsItemChanged(NOTEHANDLE hNote, char* itemName, TIMEDATE* time, long traceLevel) {
+    if (itemName == 0 || time == 0) return 0;
+    TIMEDATE modified;
+    memset(&modified, 0, sizeof(modified));
+    STATUS status = NSFItemGetModifiedTime(hNote, itemName, MAXWORD, 0, &modified);
+    if (status != NOERROR) {
+        LogErrorText(itemName, status, traceLevel);
+        return 0;
+    }
+    int order = TimeDateCompare(&modified, time);
+    if (traceLevel >= TRACE_VERBOSE) {
+        char modifiedText[NOTEINFO_TEXT_SIZE], savedText[NOTEINFO_TEXT_SIZE];
+        GetTimeDateString(&modified, modifiedText);
+        GetTimeDateString(time, savedText);
+        PassLog(traceLevel, TRACE_VERBOSE, "ZelRep: %s Last Modified Time/Date = %s\n", itemName,
+                modifiedText);
+        PassLog(traceLevel, TRACE_VERBOSE, "ZelRep: Saved Timestamp = %s\n", savedText);
+    }
+    return order > 0 ? 1 : 0;
+}
+
+int GetZELREPLastProcessedTime(NOTEHANDLE hNote, TIMEDATE* time, long) {
+    if (time == 0) return 0;
+    if (NSFItemInfo(hNote, LAST_PROCESSED_ITEM, (WORD)strlen(LAST_PROCESSED_ITEM), 0, 0, 0, 0) !=
+        NOERROR)
+        return 0;
+    memset(time, 0, sizeof(*time));
+    NSFItemGetModifiedTime(hNote, LAST_PROCESSED_ITEM, (WORD)strlen(LAST_PROCESSED_ITEM), 0, time);
+    return (time->Innards[0] != 0 || time->Innards[1] != 0) ? 1 : 0;
+}
+
+int SetZELREPLastProcessedTime(NOTEHANDLE hNote, long) {
+    TIMEDATE now;
+    OSCurrentTIMEDATE(&now);
+    return NSFItemSetTime(hNote, LAST_PROCESSED_ITEM, &now) == NOERROR ? 1 : 0;
 }

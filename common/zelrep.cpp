@@ -6,18 +6,20 @@
 // Owned by the task host. AddInMain creates the one CConfig of the process
 // and deletes it at exit; everything runs on the task's one thread, and a
 // pass or a console command runs to its end before the loop goes on.
+#include "zelrep.h"
+
 #include <new>
 #include <string.h>
 
 #include "addin.h"
 #include "arrent.h"
 #include "config.h"
+#include "console.h"
 #include "idtables.h"
 #include "mq.h"
 #include "n_ver.h"
 #include "nsfdb.h"
 #include "tasktext.h"
-#include "zelrep.h"
 
 namespace {
 

@@ -124,6 +124,7 @@ void StartAddInServices(const char* programPath) {
     HANDLE line = AddInCreateStatusLine(DefaultTaskName(programPath).c_str());
     std::lock_guard<std::mutex> lock(state.mutex);
     state.start = std::chrono::steady_clock::now();
+    state.advanced_ms = 0;  // a clock moved forward belongs to the services it moved
     state.last_elapsed_true_ms = 0;
     state.day_checked = false;
     if (state.module == 0) state.module = NextHandleValue();

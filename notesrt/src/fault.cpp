@@ -161,6 +161,7 @@ void LNPUBLIC NRTFaultReset(void) {
     nrt::ArmFromEnvironmentOnce();
     std::lock_guard<std::mutex> lock(nrt::g_mutex);
     nrt::g_state = nrt::FaultState();
+    nrt::g_armed = false;  // the hooks are back to their one load
 }
 
 void LNPUBLIC NRTFaultKeepUnsynced(BOOL keep) {

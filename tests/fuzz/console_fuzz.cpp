@@ -17,7 +17,7 @@
 #include "config.h"
 #include "nrt_env.h"
 #include "nrt_server.h"
-#include "zelrep.h"
+#include "console.h"
 
 namespace {
 

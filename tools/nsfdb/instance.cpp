@@ -4,9 +4,11 @@
 // --last-event forgets which input database the stored time belonged to).
 // The configuration database is created when missing.
 //
-// Owned by the nsfdb tool. The item names and kinds are those the task
-// reads; the document is found as the task finds it: a document whose
-// InstanceID_text equals the name exactly (letter case counts).
+// Owned by the nsfdb tool. The item names, defaults, words and limits are
+// the task's own (cfgschema.h); the document is found as the task finds it:
+// by the task's search formula, then the document whose InstanceID_text
+// equals the name exactly (letter case counts).
+#include <string.h>
 #include <strings.h>
 
 #include <cerrno>
@@ -16,21 +18,24 @@
 #include <optional>
 #include <utility>
 
+#include "cfgschema.h"
 #include "commands.h"
 #include "filtercheck.h"
 #include "items.h"
 #include "nsfdb.h"
 #include "nsfnote.h"
+#include "nsfsearch.h"
+#include "osmem.h"
 #include "ostime.h"
 #include "runtime.h"
+#include "schedule.h"
 
 namespace nsfdb {
 namespace {
 
 const char kConfigTitle[] = "zelrep Configuration";
-const char kInstanceItem[] = "InstanceID_text";
-// The task's console status-line name leaves room for this many characters.
-constexpr size_t kMaxTaskInstanceName = 54;
+// The name of the item of index CFG_... in the task's item table.
+std::string Item(int index) { return cfg_db_field[index].name; }
 
 // Items to write, in order; a later setting of a name replaces the earlier.
 using Settings = std::vector<std::pair<std::string, ItemValue>>;
@@ -80,54 +85,46 @@ std::string TextOf(const Settings& settings, const std::string& name) {
 }
 
 Settings Defaults(const std::string& instance, const Settings& changes) {
-    return {{kInstanceItem, TextValue(instance)},
-            {"InputDB_text", TextValue("")},
-            {"OutputDB_text", TextValue("")},
-            {"LoopDetectID_text", TextValue("")},
-            {"LoopDetect_number", Flag(false)},
-            {"DirectoryFlag_number", Flag(true)},
-            {"AutoRefresh_number", Flag(true)},
-            {"ScheduleUnits_text", TextValue("SECONDS")},
-            {"ScheduleValue_number", NumberValue(120)},
-            {"DNFormat_number", NumberValue(1)},
-            {"CheckAttrs_number", Flag(true)},
-            {"WriteTimeStamps_number", Flag(false)},
-            {"ConsoleTraceLevel_number", NumberValue(1)},
-            {"LastEventTimeStamp_TS", SetUpTime(TextOf(changes, "InputDB_text"))},
-            {"PublisherFilter_text", TextValue("")}};
+    return {{Item(CFG_INSTANCEID), TextValue(instance)},
+            {Item(CFG_INPUTDB), TextValue("")},
+            {Item(CFG_OUTPUTDB), TextValue("")},
+            {Item(CFG_LOOPDETECTID), TextValue("")},
+            {Item(CFG_LOOPDETECT), Flag(CFG_DEFAULT_LOOPDETECT)},
+            {Item(CFG_DIRECTORYFLAG), Flag(CFG_DEFAULT_DIRECTORYFLAG)},
+            {Item(CFG_AUTOREFRESH), Flag(CFG_DEFAULT_AUTOREFRESH)},
+            {Item(CFG_SCHEDULEUNITS), TextValue(cfg_schedule_units[CFG_DEFAULT_SCHEDULEUNITS].word)},
+            {Item(CFG_SCHEDULEVALUE), NumberValue(CFG_DEFAULT_SCHEDULEVALUE)},
+            {Item(CFG_DNFORMAT), NumberValue(CFG_DEFAULT_DNFORMAT)},
+            {Item(CFG_CHECKATTRS), Flag(CFG_DEFAULT_CHECKATTRS)},
+            {Item(CFG_WRITETIMESTAMPS), Flag(CFG_DEFAULT_WRITETIMESTAMPS)},
+            {Item(CFG_TRACELEVEL), NumberValue(CFG_DEFAULT_TRACELEVEL)},
+            {Item(CFG_LASTEVENT), SetUpTime(TextOf(changes, Item(CFG_INPUTDB)))},
+            {Item(CFG_PUBLISHERFILTER), TextValue("")}};
 }
 
-struct NamedValue {
-    const char* name;
-    unsigned long value;
-};
-const NamedValue kDnFormats[] = {{"SLASH", 1}, {"LDAP", 2}, {"LDAP_TYPED", 4}};
-const NamedValue kTraceLevels[] = {{"SILENT", 0}, {"NORMAL", 1}, {"VERBOSE", 2}, {"DEBUG", 3}};
-const NamedValue kScheduleUnits[] = {{"SECONDS", 1}, {"MINUTES", 60}, {"HOURS", 3600}, {"DAYS", 86400}};
-// The task takes no schedule whose interval does not fit 32 bits.
-constexpr unsigned long long kMaxScheduleSeconds = 0xFFFFFFFFull;
-
-// One of the names (any case) or a whole number.
+// One of the words (any case) or a whole number.
 template <size_t N>
-ItemValue NamedNumber(const std::string& text, const NamedValue (&names)[N], const std::string& what) {
-    for (const NamedValue& named : names)
-        if (strcasecmp(text.c_str(), named.name) == 0) return NumberValue(named.value);
+ItemValue NamedNumber(const std::string& text, const CFG_WORD (&names)[N], const std::string& what) {
+    for (const CFG_WORD& named : names)
+        if (strcasecmp(text.c_str(), named.word) == 0) return NumberValue(named.value);
     std::string choices;
-    for (const NamedValue& named : names) choices += std::string(named.name) + ", ";
+    for (const CFG_WORD& named : names) choices += std::string(named.word) + ", ";
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
         throw UsageError(what + " must be one of " + choices + "or a number, not " + Quoted(text));
     return NumberValue(ParseCount(text, what, 0, MAXDWORD));
 }
 
 // --schedule N UNITS: the count and the units' name.
-std::pair<DWORD, std::string> Schedule(const std::string& count, const std::string& units) {
+// The task takes no schedule whose interval does not fit 32 bits.
+std::pair<DWORD, std::string> ParseSchedule(const std::string& count, const std::string& units) {
     DWORD value = (DWORD)ParseCount(count, "--schedule value", 1, MAXDWORD);
-    for (const NamedValue& named : kScheduleUnits) {
-        if (strcasecmp(units.c_str(), named.name) != 0) continue;
-        if ((unsigned long long)value * named.value > kMaxScheduleSeconds)
-            throw UsageError("--schedule " + count + " " + named.name + " is longer than the task's longest interval (" +
-                             std::to_string(kMaxScheduleSeconds) + " seconds)");
-        return {value, named.name};
+    for (const CFG_WORD& named : cfg_schedule_units) {
+        if (strcasecmp(units.c_str(), named.word) != 0) continue;
+        unsigned long seconds = 0;
+        if (!Schedule::Interval(value, named.value, &seconds))
+            throw UsageError("--schedule " + count + " " + named.word + " is longer than the task's longest interval (" +
+                             std::to_string(Schedule::kMaxInterval) + " seconds)");
+        return {value, named.word};
     }
     throw UsageError("--schedule units must be SECONDS, MINUTES, HOURS or DAYS, not " + Quoted(units));
 }
@@ -163,18 +160,18 @@ void SetItem(Settings* settings, const std::string& assignment) {
 
 struct SwitchOption {
     const char* option;
-    const char* item;
+    int item;
 };
-const SwitchOption kSwitches[] = {{"--loop-detect", "LoopDetect_number"},
-                                  {"--directory", "DirectoryFlag_number"},
-                                  {"--auto-refresh", "AutoRefresh_number"},
-                                  {"--check-attrs", "CheckAttrs_number"},
-                                  {"--write-timestamps", "WriteTimeStamps_number"}};
+const SwitchOption kSwitches[] = {{"--loop-detect", CFG_LOOPDETECT},
+                                  {"--directory", CFG_DIRECTORYFLAG},
+                                  {"--auto-refresh", CFG_AUTOREFRESH},
+                                  {"--check-attrs", CFG_CHECKATTRS},
+                                  {"--write-timestamps", CFG_WRITETIMESTAMPS}};
 
 bool ApplySwitch(Settings* settings, const std::string& option, const std::string& value) {
     for (const SwitchOption& entry : kSwitches) {
         if (option != entry.option) continue;
-        Set(settings, entry.item, Flag(ParseSwitch(value, option)));
+        Set(settings, Item(entry.item), Flag(ParseSwitch(value, option)));
         return true;
     }
     return false;
@@ -197,26 +194,26 @@ void ApplyOptions(const CommandLine& line, Settings* settings) {
     for (const auto& [option, values] : line.options) {
         if (ApplySwitch(settings, option, values[0])) continue;
         if (option == "--input")
-            Set(settings, "InputDB_text", TextValue(values[0]));
+            Set(settings, Item(CFG_INPUTDB), TextValue(values[0]));
         else if (option == "--output")
-            Set(settings, "OutputDB_text", TextValue(values[0]));
+            Set(settings, Item(CFG_OUTPUTDB), TextValue(values[0]));
         else if (option == "--filter")
-            Set(settings, "PublisherFilter_text", TextValue(CheckedFilter(line, values[0])));
+            Set(settings, Item(CFG_PUBLISHERFILTER), TextValue(CheckedFilter(line, values[0])));
         else if (option == "--schedule") {
-            std::pair<DWORD, std::string> schedule = Schedule(values[0], values[1]);
-            Set(settings, "ScheduleValue_number", NumberValue(schedule.first));
-            Set(settings, "ScheduleUnits_text", TextValue(schedule.second));
+            std::pair<DWORD, std::string> schedule = ParseSchedule(values[0], values[1]);
+            Set(settings, Item(CFG_SCHEDULEVALUE), NumberValue(schedule.first));
+            Set(settings, Item(CFG_SCHEDULEUNITS), TextValue(schedule.second));
         } else if (option == "--loop-detect-id")
-            Set(settings, "LoopDetectID_text", LoopDetectId(values[0]));
+            Set(settings, Item(CFG_LOOPDETECTID), LoopDetectId(values[0]));
         else if (option == "--dn-format")
-            Set(settings, "DNFormat_number", NamedNumber(values[0], kDnFormats, option));
+            Set(settings, Item(CFG_DNFORMAT), NamedNumber(values[0], cfg_dn_formats, option));
         else if (option == "--trace")
-            Set(settings, "ConsoleTraceLevel_number", NamedNumber(values[0], kTraceLevels, option));
+            Set(settings, Item(CFG_TRACELEVEL), NamedNumber(values[0], cfg_trace_levels, option));
         else if (option == "--last-event") {
             // A time given belongs to whatever input database the next pass
             // finds: the task takes that database's replica ID with it.
-            Set(settings, "LastEventTimeStamp_TS", TimeValue(ParseTime(values[0], option)));
-            Set(settings, "InputDBReplicaID_text", TextValue(""));
+            Set(settings, Item(CFG_LASTEVENT), TimeValue(ParseTime(values[0], option)));
+            Set(settings, Item(CFG_INPUTIDENTITY), TextValue(""));
         }
         else if (option == "--set")
             SetItem(settings, values[0]);
@@ -229,9 +226,9 @@ void CheckName(const std::string& instance) {
     if (instance.find('"') != std::string::npos)
         throw UsageError("instance: the task cannot load an instance name containing a double quote: " +
                          Quoted(instance));
-    if (instance.size() > kMaxTaskInstanceName)
+    if (instance.size() > (size_t)MAX_INSTANCE_NAME)
         throw UsageError("instance: the task cannot load an instance name longer than " +
-                         std::to_string(kMaxTaskInstanceName) + " characters (" + std::to_string(instance.size()) +
+                         std::to_string(MAX_INSTANCE_NAME) + " characters (" + std::to_string(instance.size()) +
                          " given)");
     for (char c : instance) {
         if (c >= 'a' && c <= 'z') {
@@ -243,17 +240,44 @@ void CheckName(const std::string& instance) {
 }
 
 bool HoldsInstance(const Note& note, const std::string& instance) {
-    std::vector<std::string> entries = TextEntriesOf(ReadItems(note.handle()), kInstanceItem);
+    std::vector<std::string> entries = TextEntriesOf(ReadItems(note.handle()), Item(CFG_INSTANCEID));
     return !entries.empty() && entries[0] == instance;
+}
+
+STATUS LNCALLBACK CollectSelected(void* parameter, SEARCH_MATCH* match, ITEM_TABLE* /*summary*/) {
+    SEARCH_MATCH found;
+    memcpy(&found, match, sizeof(found));
+    if (found.SERetFlags & SE_FMATCH) static_cast<std::vector<NOTEID>*>(parameter)->push_back(found.ID.NoteID);
+    return NOERROR;
+}
+
+// The documents that the task's instance formula selects, in search order.
+std::vector<NOTEID> SelectedByInstanceFormula(const Database& db, const std::string& instance) {
+    std::vector<char> escaped(2 * instance.size() + 1);
+    EscapeFormulaText(escaped.data(), instance.c_str());
+    std::vector<char> formula(sizeof(CFG_INSTANCE_FORMULA) + escaped.size());
+    snprintf(formula.data(), formula.size(), CFG_INSTANCE_FORMULA, escaped.data());
+    FORMULAHANDLE hFormula = NULLHANDLE;
+    WORD formulaLength = 0, line = 0, column = 0, offset = 0, errorLength = 0;
+    STATUS compileError = NOERROR;
+    Check(NSFFormulaCompile(nullptr, 0, formula.data(), (WORD)strlen(formula.data()), &hFormula, &formulaLength,
+                            &compileError, &line, &column, &offset, &errorLength),
+          "cannot compile the instance formula");
+    std::vector<NOTEID> selected;
+    TIMEDATE until;
+    STATUS status = NSFSearch(db.handle(), hFormula, nullptr, 0, NOTE_CLASS_DOCUMENT, nullptr, CollectSelected,
+                              &selected, &until);
+    OSMemFree(hFormula);
+    Check(status, "cannot search " + db.Describe());
+    return selected;
 }
 
 // The instance's document; when there are several, the last one, as the
 // task takes it.
 std::optional<NOTEID> FindInstance(const Database& db, const std::string& instance) {
     std::vector<NOTEID> found;
-    for (const ListedNote& listed : AllNotes(db, NOTE_CLASS_DOCUMENT))
-        if (!listed.deleted && HoldsInstance(Note::OpenById(db, listed.id), instance))
-            found.push_back(listed.id);
+    for (NOTEID id : SelectedByInstanceFormula(db, instance))
+        if (HoldsInstance(Note::OpenById(db, id), instance)) found.push_back(id);
     if (found.empty()) return std::nullopt;
     if (found.size() > 1)
         ReportError("warning: " + std::to_string(found.size()) + " documents in " + db.Describe() +

@@ -25,6 +25,9 @@
 #include "osmem.h"
 #include "ostime.h"
 #include "testenv.h"
+#include "cfgcmds.h"
+#include "commands.h"
+#include "console.h"
 #include "zelrep.h"
 
 namespace cfgtest {

@@ -6,7 +6,8 @@
 #include <string>
 
 #include "cfgtest.h"
-#include "zelrep.h"
+#include "cfgschema.h"
+#include "console.h"
 
 class ConsoleTest : public ConfigTest {
 protected:

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "dnevents.h"
 #include "entarray.h"
 #include "filter.h"
 #include "idtable.h"
@@ -26,6 +27,8 @@
 #include "nsfnote.h"
 #include "osmem.h"
 #include "ostime.h"
+#include "passdata.h"
+#include "procnotes.h"
 #include "testenv.h"
 
 namespace pubtest {
