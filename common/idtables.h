@@ -8,6 +8,7 @@
 #define ZELREP_IDTABLES_H
 
 #include "global.h"
+#include "passreport.h"
 
 class CConfig;
 class CEntityArray;
@@ -42,10 +43,14 @@ typedef struct {
     int32_t unread;
     STATUS saveFailure;
     STATUS readFailure;
+    // Documents by kind, notes passed over, progress (the operator's view).
+    PassCounts counts;
 } VRD_THREAD_DATA;
 
+// With a report, fills in what the pass did (its kind and the facts from
+// before the pass are the caller's).
 STATUS DoReplication(CConfig* config, char* inputDB, char* outputPath, int* entriesFound,
-                     int* notesUpdated, int incremental);
+                     int* notesUpdated, int incremental, PassReport* report = 0);
 STATUS ListNotes(void* context, DWORD noteID);
 // Checks the instance's input and output databases for damage (every page
 // read) and logs each damaged one; the number of those. Run at start-up
