@@ -15,10 +15,10 @@
 
 namespace {
 
-// During a pass, the progress figures are published after this many notes
-// at the earliest, and then only when a second has passed.
-const int32_t kProgressCheckEvery = 64;
-const LONG kProgressSeconds = 1;
+// During a pass, the progress figures are published every this many notes:
+// two updates (about 10 us) per 100 notes of about 90 us each cost about
+// 0.1% of the pass.
+const int32_t kProgressEvery = 100;
 // A full name has at most 127 bytes; an instance name at most 54.
 const size_t kPrefixSize = 64;
 const size_t kNameSize = 128;
@@ -29,7 +29,6 @@ struct Instance {
     char prefix[kPrefixSize];
     LONG passesRun;
     LONG passesFailed;
-    TIMEDATE lastProgress;
 };
 
 Instance g_instance;
@@ -172,15 +171,10 @@ void TaskStatsPassBegin(const PassReport* report) {
     PassCounts none;
     memset(&none, 0, sizeof(none));
     PublishProgress(&none);
-    OSCurrentTIMEDATE(&g_instance.lastProgress);
 }
 
 void TaskStatsProgress(const PassCounts* counts) {
-    if (!g_instance.enabled || counts->done % kProgressCheckEvery != 0) return;
-    TIMEDATE now;
-    OSCurrentTIMEDATE(&now);
-    if (TimeDateDifference(&now, &g_instance.lastProgress) < kProgressSeconds) return;
-    g_instance.lastProgress = now;
+    if (!g_instance.enabled || counts->done % kProgressEvery != 0) return;
     PublishProgress(counts);
 }
 
