@@ -30,8 +30,12 @@ const char kTitle[] = "zelrep Pass History";
 const LONG kSecondsPerDay = 86400;
 const LONG kMaxDays = 36500;
 
-// What this process remembers between its passes.
+// What this process remembers between its passes. The database stays
+// open from the first pass to the end of the task: closing it makes the
+// runtime copy its log into the file and sync it, which would cost an
+// incremental pass more than the document does.
 struct History {
+    DBHANDLE hDB;
     int havePrevious;
     TIMEDATE previousStored;
     int purged;
@@ -83,10 +87,14 @@ LONG DaysToKeep() {
 }
 
 STATUS OpenHistory(DBHANDLE* hDB) {
+    if (*hDB != NULLHANDLE) return NOERROR;
     if (NSFDbOpen(PASS_HISTORY_DB, hDB) == NOERROR) return NOERROR;
     STATUS created = NSFDbCreate(PASS_HISTORY_DB, DBCLASS_NOTEFILE, FALSE);
     STATUS status = NSFDbOpen(PASS_HISTORY_DB, hDB);
-    if (status != NOERROR) return created != NOERROR ? created : status;
+    if (status != NOERROR) {
+        *hDB = NULLHANDLE;
+        return created != NOERROR ? created : status;
+    }
     if (created != NOERROR) return NOERROR;  // another instance made it meanwhile
     char info[NSF_INFO_SIZE];
     memset(info, 0, sizeof(info));
@@ -256,13 +264,15 @@ void PassHistoryAppend(CConfig* config, PassReport* report) {
     g_history.previousStored = report->storedAfter;
     LONG days = DaysToKeep();
     if (days == 0) return;
-    DBHANDLE hDB = NULLHANDLE;
-    STATUS status = OpenHistory(&hDB);
-    if (status == NOERROR) status = AppendDocument(hDB, config, report);
-    if (status == NOERROR) status = PurgeOld(hDB, days);
-    if (hDB != NULLHANDLE) {
-        STATUS closed = NSFDbClose(hDB);
-        if (status == NOERROR) status = closed;
-    }
-    if (status != NOERROR) ReportFailure(config, status);
+    STATUS status = OpenHistory(&g_history.hDB);
+    if (status == NOERROR) status = AppendDocument(g_history.hDB, config, report);
+    if (status == NOERROR) status = PurgeOld(g_history.hDB, days);
+    if (status == NOERROR) return;
+    ReportFailure(config, status);
+    PassHistoryClose();  // the next pass opens it afresh
+}
+
+void PassHistoryClose() {
+    if (g_history.hDB != NULLHANDLE) NSFDbClose(g_history.hDB);
+    g_history.hDB = NULLHANDLE;
 }

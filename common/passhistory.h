@@ -25,5 +25,7 @@ class CConfig;
 // Marks the report's gap (against the previous pass of this process, or
 // the stored time's identity for the first) and appends its document.
 void PassHistoryAppend(CConfig* config, PassReport* report);
+// Closes the history database, kept open between passes; at the task's end.
+void PassHistoryClose();
 
 #endif

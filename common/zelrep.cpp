@@ -313,6 +313,7 @@ STATUS LNPUBLIC AddInMain(HMODULE hModule, int argc, char* argv[]) {
         config->SetStatusLineText(terminating);
     }
     TaskStatsStop();
+    PassHistoryClose();
     delete config;
     LogLine(NOERROR, "%s:  Addin Process Exited.", statusLine);
     return NOERROR;
