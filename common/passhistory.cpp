@@ -140,22 +140,10 @@ STATUS WriteTexts(NOTEHANDLE hNote, CConfig* config, const PassReport* report) {
 }
 
 STATUS WriteFigures(NOTEHANDLE hNote, const PassReport* report) {
-    const struct {
-        const char* item;
-        int32_t value;
-    } figures[] = {
-        {"EntriesFound", report->entriesFound},
-        {"Added", report->counts.added},
-        {"Modified", report->counts.modified},
-        {"Deleted", report->counts.deleted},
-        {"Renamed", report->counts.renamed},
-        {"SkippedLoop", report->counts.skippedLoop},
-        {"SkippedClass", report->counts.skippedClass},
-        {"SkippedFilter", report->counts.skippedFilter},
-        {"Unpublished", report->unpublished},
-    };
-    for (const auto& figure : figures) {
-        STATUS status = SetNumber(hNote, figure.item, figure.value);
+    PassFigure figures[PASS_FIGURE_COUNT];
+    PassFigures(report, figures);
+    for (const PassFigure& figure : figures) {
+        STATUS status = SetNumber(hNote, figure.name, figure.value);
         if (status != NOERROR) return status;
     }
     return NOERROR;

@@ -44,6 +44,21 @@ const char* PassResultName(const PassReport* report) {
     return "OK";
 }
 
+void PassFigures(const PassReport* report, PassFigure figures[PASS_FIGURE_COUNT]) {
+    const PassFigure all[PASS_FIGURE_COUNT] = {
+        {"EntriesFound", report->entriesFound},
+        {"Added", report->counts.added},
+        {"Modified", report->counts.modified},
+        {"Deleted", report->counts.deleted},
+        {"Renamed", report->counts.renamed},
+        {"SkippedLoop", report->counts.skippedLoop},
+        {"SkippedClass", report->counts.skippedClass},
+        {"SkippedFilter", report->counts.skippedFilter},
+        {"Unpublished", report->unpublished},
+    };
+    for (int i = 0; i < PASS_FIGURE_COUNT; ++i) figures[i] = all[i];
+}
+
 void StatusText(STATUS status, char* text, size_t size) {
     WORD length = OSLoadString(NULLHANDLE, ERR(status), text, (WORD)(size - 1));
     text[length < size ? length : size - 1] = '\0';

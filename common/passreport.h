@@ -73,6 +73,15 @@ const char* PassKindName(PASSKIND kind);
 // "WAITING" (the filter has no classes: the instance waits for its
 // configuration).
 const char* PassResultName(const PassReport* report);
+// The pass's counts with the names the statistics and the history give
+// them: EntriesFound, Added, Modified, Deleted, Renamed, SkippedLoop,
+// SkippedClass, SkippedFilter, Unpublished.
+typedef struct {
+    const char* name;
+    int32_t value;
+} PassFigure;
+#define PASS_FIGURE_COUNT 9
+void PassFigures(const PassReport* report, PassFigure figures[PASS_FIGURE_COUNT]);
 // What the pass did or why it failed, in one line.
 void PassStatusText(const PassReport* report, char* text, size_t size);
 // The text of a status.

@@ -12,7 +12,9 @@
 // the next pass; only documents saved count as updated. Each note's handles
 // and work buffer are released before the next note begins, so at most two
 // notes and one buffer are held at a time; the buffer grows to hold the
-// longest text entry of the attribute it serves.
+// longest text entry of the attribute it serves. The pass's counts
+// (documents by kind, notes passed over and why, notes done) feed the
+// operator's view (passreport.h).
 #include <string.h>
 
 #include "arrent.h"

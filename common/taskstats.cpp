@@ -22,6 +22,7 @@ const int32_t kProgressEvery = 100;
 // A full name has at most 127 bytes; an instance name at most 54.
 const size_t kPrefixSize = 64;
 const size_t kNameSize = 128;
+const size_t kShortNameSize = 56;  // the part after the prefix
 const size_t kTextSize = 512;
 
 struct Instance {
@@ -109,21 +110,13 @@ void PublishProgress(const PassCounts* counts) {
 }
 
 void PublishCounts(const PassReport* report) {
-    const struct {
-        const char* name;
-        int32_t value;
-    } figures[] = {
-        {"LastPass.EntriesFound", report->entriesFound},
-        {"LastPass.Added", report->counts.added},
-        {"LastPass.Modified", report->counts.modified},
-        {"LastPass.Deleted", report->counts.deleted},
-        {"LastPass.Renamed", report->counts.renamed},
-        {"LastPass.SkippedLoop", report->counts.skippedLoop},
-        {"LastPass.SkippedClass", report->counts.skippedClass},
-        {"LastPass.SkippedFilter", report->counts.skippedFilter},
-        {"LastPass.Unpublished", report->unpublished},
-    };
-    for (const auto& figure : figures) PublishLong(figure.name, figure.value);
+    PassFigure figures[PASS_FIGURE_COUNT];
+    PassFigures(report, figures);
+    for (const PassFigure& figure : figures) {
+        char name[kShortNameSize];
+        snprintf(name, sizeof(name), "LastPass.%.40s", figure.name);
+        PublishLong(name, figure.value);
+    }
 }
 
 void PublishError(const char* text, const TIMEDATE* when) {

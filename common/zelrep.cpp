@@ -1,7 +1,10 @@
 // zelrep.cpp - the task host: AddInMain with its command line and usage
 // report, the start-up sequence, the main loop that alternates between
 // console messages and the schedule, the scheduled pass wrapper
-// ExecuteReplication, shutdown and clean-up.
+// ExecuteReplication, shutdown and clean-up. Around each pass it keeps the
+// pass's report, which the server statistics (taskstats.h) and the pass
+// history (passhistory.h) publish; the main loop keeps State and Lag
+// current.
 //
 // Owned by the task host. AddInMain creates the one CConfig of the process
 // and deletes it at exit; everything runs on the task's one thread, and a
