@@ -24,7 +24,7 @@ void TaskStatsStop();
 void TaskStatsTick(CConfig* config);
 // State "Replicating" or "Migrating"; progress back to zero.
 void TaskStatsPassBegin(const PassReport* report);
-// Notes listed and done, every 100 notes.
+// Notes listed and done, every 500 notes.
 void TaskStatsProgress(const PassCounts* counts);
 // The last pass's figures, the totals, and the last error when it failed.
 void TaskStatsPassEnd(const PassReport* report);
