@@ -10,8 +10,16 @@
 // done directly with SQLite in one transaction. The machine's fdatasync
 // latency (median of 1,000) is printed beside the figures.
 //
+// With --operator-view, for one size (default 100,000 people), it measures
+// instead what the server statistics and the pass history cost: rounds
+// with them on and off (notes.ini ZelrepStatistics=0, ZelrepHistoryDays=0)
+// in the order on, off, off, on, on, off, off, on after one round not
+// counted (the first migration after the set-up is the slowest), each round
+// a migration into a new output database and five incremental passes of
+// 1,000 changes; the medians of each setting and their ratio.
+//
 // Usage: pass_bench [--plot-data FILE] [PEOPLE...] (default 10000 100000
-// 300000). Works in a temporary data directory per size, removed at the
+// 300000); pass_bench --operator-view [PEOPLE]. Works in a temporary data directory per size, removed at the
 // end; needs nserver, nsfdb and zelrep in the build's bin/ directory.
 // Owned by the benchmarks; bench/pass.sh runs it and draws bench/pass.png.
 #include <fcntl.h>
@@ -95,6 +103,8 @@ void RunProgram(const std::vector<std::string>& argv, const std::string& outputP
 class Server {
 public:
     Server(const std::string& bin, const std::string& dataDir) : outPath_(dataDir + "/server.out") {
+        // A file left by an earlier server must not be read as this one's.
+        unlink(outPath_.c_str());
         int pipeFds[2];
         if (pipe(pipeFds) != 0) Die("pipe");
         pid_ = fork();
@@ -325,7 +335,9 @@ double FloorSeconds(const std::string& dataDir, const std::vector<int64_t>& sour
 // ---- the directory and its changes ---------------------------------------
 
 // Changes the office phone of kChanges people drawn at random; their note IDs.
-std::vector<int64_t> ChangePeople() {
+// Changes kChanges people (the same ones every time); round makes each
+// round's values new.
+std::vector<int64_t> ChangePeople(int round = 0) {
     DBHANDLE db = NULLHANDLE;
     Check(NSFDbOpen("names.nsf", &db), "NSFDbOpen names.nsf");
     TIMEDATE wildcard{{0xFFFFFFFF, 0xFFFFFFFF}}, until{};
@@ -344,7 +356,7 @@ std::vector<int64_t> ChangePeople() {
         char type[32];
         NSFItemGetText(note, "Type", type, sizeof type);
         if (std::strcmp(type, "Person") == 0) {
-            std::string phone = "+1 555 000 " + std::to_string(1000 + changed.size());
+            std::string phone = "+1 555 " + std::to_string(100 + round) + " " + std::to_string(1000 + changed.size());
             Check(NSFItemSetText(note, "OfficePhoneNumber", phone.c_str(), (WORD)phone.size()), "set phone");
             Check(NSFNoteUpdate(note, 0), "NSFNoteUpdate");
             changed.push_back(ids[n]);
@@ -455,6 +467,99 @@ SizeFigures MeasureSize(const std::string& bin, const std::string& dir, int peop
     return figures;
 }
 
+// ---- the operator's view on and off ----------------------------------------
+
+const bool kViewRoundsOn[] = {true, false, false, true, true, false, false, true};
+constexpr int kIncrementalPerRound = 5;
+
+// Wall seconds of each pass, and the task's CPU seconds of a migration
+// (less moved by the other jobs of a shared machine; counted in ticks of
+// 10 ms, too coarse for an incremental pass).
+struct ViewRuns {
+    std::vector<double> migration, incremental, migrationCpu;
+};
+
+void WriteViewSettings(const std::string& dir, bool on) {
+    std::ofstream(dir + "/notes.ini") << (on ? "" : "ZelrepStatistics=0\nZelrepHistoryDays=0\n");
+}
+
+void RemoveOutput(const std::string& dir) {
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(dir + "/dirupd.nsf" + suffix);
+}
+
+void MeasureViewRound(const std::string& bin, const std::string& dir, bool on, int round, ViewRuns* runs) {
+    WriteViewSettings(dir, on);
+    RemoveOutput(dir);
+    Server server(bin, dir);
+    server.Send(std::string("load zelrep ") + kInstance);
+    std::string started = server.WaitFor("Task zelrep (process ", 60);
+    pid_t task = (pid_t)std::atol(started.c_str() + started.find("(process ") + 9);
+    server.WaitFor("Initialization Complete", 60);
+    long found = 0, updated = 0;
+    double cpu = CpuSeconds(task);
+    runs->migration.push_back(TimedPass(server, "MIGRATE ON", &found, &updated));
+    runs->migrationCpu.push_back(CpuSeconds(task) - cpu);
+    for (int pass = 0; pass < kIncrementalPerRound; ++pass) {
+        ChangePeople(round * kIncrementalPerRound + pass + 1);
+        runs->incremental.push_back(TimedPass(server, "REPLICATE", &found, &updated));
+    }
+    server.Quit();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+std::string Joined(const std::vector<double>& values, const char* format) {
+    std::string text;
+    char buffer[32];
+    for (double value : values) {
+        std::snprintf(buffer, sizeof buffer, format, value);
+        text += (text.empty() ? "" : " ") + std::string(buffer);
+    }
+    return text;
+}
+
+void PrintViewRow(const char* pass, const std::vector<double>& on, const std::vector<double>& off,
+                  const char* format) {
+    double ratio = Median(on) / Median(off);
+    std::printf(("| %s | " + std::string(format) + " | " + format + " | %.4f | %+.2f%% | %s | %s |\n").c_str(),
+                pass, Median(on), Median(off), ratio, (ratio - 1) * 100, Joined(on, format).c_str(),
+                Joined(off, format).c_str());
+}
+
+int MeasureOperatorView(const std::string& bin, int people) {
+    std::string dir = (std::filesystem::temp_directory_path() / "pass-bench-XXXXXX").string();
+    if (mkdtemp(&dir[0]) == nullptr) Die("mkdtemp");
+    MakeDirectory(bin, dir, people);
+    Check(NRTSetDataDirectory(dir.c_str()), "NRTSetDataDirectory");
+    NRTSetUserName("CN=Bench Admin/O=Acme");
+    ViewRuns on, off, warmUp;
+    MeasureViewRound(bin, dir, false, 0, &warmUp);
+    int round = 1;
+    for (bool statsOn : kViewRoundsOn) {
+        MeasureViewRound(bin, dir, statsOn, round++, statsOn ? &on : &off);
+        std::printf("round %d (%s): migration %.2f s, incremental %s s\n", round, statsOn ? "on" : "off",
+                    (statsOn ? on : off).migration.back(),
+                    Joined(std::vector<double>((statsOn ? on : off).incremental.end() - kIncrementalPerRound,
+                                               (statsOn ? on : off).incremental.end()),
+                           "%.3f")
+                        .c_str());
+        std::fflush(stdout);
+    }
+    std::printf("\nStatistics and pass history on against off, %d people, medians:\n\n", people);
+    std::printf("| pass | on s | off s | ratio | cost | on, each run | off, each run |\n");
+    std::printf("|---|---:|---:|---:|---:|---|---|\n");
+    PrintViewRow("migration", on.migration, off.migration, "%.2f");
+    PrintViewRow("migration, task CPU", on.migrationCpu, off.migrationCpu, "%.2f");
+    PrintViewRow("incremental, 1,000 changes", on.incremental, off.incremental, "%.3f");
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+    return 0;
+}
+
 void PrintTables(const std::vector<SizeFigures>& all, double fdatasync) {
     std::printf("\nfdatasync latency of the disk: median %.3f ms of %d\n\n", fdatasync * 1e3, kSyncRounds);
     std::printf("Migration pass (MIGRATE ON to \"ZEL Replication complete\"):\n\n");
@@ -486,15 +591,23 @@ void WritePlotData(const std::string& path, const std::vector<SizeFigures>& all)
 int main(int argc, char** argv) {
     std::string plotData;
     std::vector<int> sizes;
+    bool operatorView = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--plot-data") == 0 && i + 1 < argc) plotData = argv[++i];
+        else if (std::strcmp(argv[i], "--operator-view") == 0) operatorView = true;
         else if (std::atoi(argv[i]) >= kChanges * 2) sizes.push_back(std::atoi(argv[i]));
-        else Die("usage: pass_bench [--plot-data FILE] [PEOPLE >= 2000]...");
+        else Die("usage: pass_bench [--plot-data FILE] [PEOPLE >= 2000]... | --operator-view [PEOPLE]");
     }
+    if (operatorView && (sizes.size() > 1 || !plotData.empty())) Die("--operator-view takes one size");
     if (sizes.empty()) sizes = {10000, 100000, 300000};
     signal(SIGPIPE, SIG_IGN);
     std::string bin = ProgramDir() + "/../bin";
     std::printf("machine: %s\n", benchutil::MachineLine().c_str());
+    if (operatorView) {
+        int result = MeasureOperatorView(bin, sizes.empty() ? 100000 : sizes[0]);
+        std::printf("\nmachine after the run: %s\n", benchutil::MachineLine().c_str());
+        return result;
+    }
 
     std::vector<SizeFigures> all;
     double fdatasync = 0;

@@ -99,6 +99,7 @@ STATUS OutputRenameMoveEvent(NOTEHANDLE hNote, VRD_THREAD_DATA* data, char* clas
 
     status = WriteRenameItems(hDoc, className, unidText, fullDN, containers, first);
     if (status == NOERROR) status = NSFNoteUpdate(hDoc, UPDATE_FORCE | UPDATE_NOREVISION);
+    if (status == NOERROR) data->counts.renamed++;
     STATUS closed = NSFNoteClose(hDoc);
     return status != NOERROR ? status : closed;
 }

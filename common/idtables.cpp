@@ -286,6 +286,7 @@ STATUS PublishTable(PassResources* pass) {
     data->since = pass->since;
     IDEnumerate(pass->hTable, ListNotes, data);
     data->noteList->QSort();
+    data->counts.listed = (int32_t)data->noteList->Count();
     ProcessNotes(data);
     FreeArrayEntries(data->noteList);
     delete data->noteList;
@@ -417,10 +418,25 @@ bool ReadForListing(VRD_THREAD_DATA* data, CNoteInfo* info, DWORD noteID) {
     return false;
 }
 
+void FillReport(const PassResources* pass, STATUS status, bool failed, PassReport* report) {
+    if (report == 0) return;
+    const VRD_THREAD_DATA* data = &pass->data;
+    report->migration = data->migration;
+    report->since = pass->since;
+    report->until = pass->until;
+    CopyText(report->inputIdentity, sizeof(report->inputIdentity), pass->identity);
+    report->entriesFound = data->entriesFound;
+    report->updated = data->notesUpdated;
+    report->unpublished = data->unpublished;
+    report->counts = data->counts;
+    report->status = status;
+    report->failed = failed ? 1 : 0;
+}
+
 }  // namespace
 
 STATUS DoReplication(CConfig* config, char* inputDB, char* outputPath, int* entriesFound,
-                     int* notesUpdated, int incremental) {
+                     int* notesUpdated, int incremental, PassReport* report) {
     if (config == 0 || inputDB == 0) return ERR_BAD_PARAM;
     PassResources pass;
     memset(&pass, 0, sizeof(pass));
@@ -435,6 +451,7 @@ STATUS DoReplication(CConfig* config, char* inputDB, char* outputPath, int* entr
     STATUS status = RunPass(&pass, entriesFound, notesUpdated);
     bool failed = PassFailed(&pass, status);
     status = ReleasePass(&pass, status);
+    FillReport(&pass, status, failed, report);
     if (failed) ReportDamagedDatabases(config);
     return status;
 }

@@ -8,12 +8,15 @@
 #define ZELREP_IDTABLES_H
 
 #include "global.h"
+#include "passreport.h"
 
 class CConfig;
 class CEntityArray;
 
+// With a report, fills in what the pass did (its kind and the facts from
+// before the pass are the caller's).
 STATUS DoReplication(CConfig* config, char* inputDB, char* outputPath, int* entriesFound,
-                     int* notesUpdated, int incremental);
+                     int* notesUpdated, int incremental, PassReport* report = 0);
 STATUS ListNotes(void* context, DWORD noteID);
 // Checks the instance's input and output databases for damage (every page
 // read) and logs each damaged one; the number of those. Run at start-up

@@ -8,6 +8,7 @@
 #define ZELREP_PASSDATA_H
 
 #include "global.h"
+#include "passreport.h"
 
 class CConfig;
 class CEntityArray;
@@ -40,6 +41,8 @@ typedef struct {
     int32_t unread;
     STATUS saveFailure;
     STATUS readFailure;
+    // Documents by kind, notes passed over, progress (the operator's view).
+    PassCounts counts;
 } VRD_THREAD_DATA;
 
 #endif

@@ -12,7 +12,9 @@
 // the next pass; only documents saved count as updated. Each note's handles
 // and work buffer are released before the next note begins, so at most two
 // notes and one buffer are held at a time; the buffer grows to hold the
-// longest text entry of the attribute it serves.
+// longest text entry of the attribute it serves. The pass's counts
+// (documents by kind, notes passed over and why, notes done) feed the
+// operator's view (passreport.h).
 #include "procnotes.h"
 
 #include <string.h>
@@ -28,6 +30,7 @@
 #include "osmisc.h"
 #include "ostime.h"
 #include "passlog.h"
+#include "taskstats.h"
 
 namespace {
 
@@ -91,13 +94,14 @@ STATUS NotSaved(VRD_THREAD_DATA* data, STATUS status) {
     return status;
 }
 
-// Saves a change, rename or obituary document; only a saved one counts as
-// updated, and a failure is logged with its cause.
+// Saves a change or obituary document; only a saved one counts as updated
+// (and in the count of its kind), and a failure is logged with its cause.
 STATUS SaveDocument(VRD_THREAD_DATA* data, NOTEHANDLE hDocument, const char* failure,
-                    const char* unidText) {
+                    const char* unidText, int32_t* kindCount) {
     STATUS status = NSFNoteUpdate(hDocument, kDocumentUpdateFlags);
     if (status == NOERROR) {
         data->notesUpdated++;
+        (*kindCount)++;
         return NOERROR;
     }
     PassLogStatus(Trace(data), TRACE_VERBOSE, status, failure, data->statusLine, unidText);
@@ -130,7 +134,8 @@ STATUS ComposeObituary(VRD_THREAD_DATA* data, NoteWork* work) {
 STATUS WriteObituary(VRD_THREAD_DATA* data, NoteWork* work) {
     STATUS status = ComposeObituary(data, work);
     if (status != NOERROR) return NotSaved(data, status);
-    return SaveDocument(data, work->hOutput, "%s: Failed to save obituary for Note %s", work->unidText);
+    return SaveDocument(data, work->hOutput, "%s: Failed to save obituary for Note %s", work->unidText,
+                        &data->counts.deleted);
 }
 
 // One work buffer of size bytes, locked; only one at a time.
@@ -462,7 +467,9 @@ STATUS StampSource(VRD_THREAD_DATA* data, NoteWork* work) {
 // the object exists and its reader must learn of it.
 STATUS SaveChange(VRD_THREAD_DATA* data, NoteWork* work) {
     if (!work->written && !work->isAdd) return NOERROR;
-    STATUS status = SaveDocument(data, work->hOutput, "%s: Error saving update for Note %s", work->unidText);
+    int32_t* kindCount = work->isAdd ? &data->counts.added : &data->counts.modified;
+    STATUS status =
+        SaveDocument(data, work->hOutput, "%s: Error saving update for Note %s", work->unidText, kindCount);
     if (status != NOERROR) return status;
     status = NSFNoteClose(work->hOutput);
     work->hOutput = NULLHANDLE;
@@ -508,12 +515,14 @@ bool SelectNote(VRD_THREAD_DATA* data, NoteWork* work) {
     if (work->loop) {
         PassLog(Trace(data), TRACE_VERBOSE, "%s: Note %s (%s) was skipped by loop detection\n",
                 data->statusLine, work->cn, work->unidText);
+        data->counts.skippedLoop++;
         return false;
     }
     if (!classFound) {
         PassLog(Trace(data), TRACE_VERBOSE,
                 "%s: Note %s was skipped because ZELREP couldn't determine object class\n",
                 data->statusLine, work->unidText);
+        data->counts.skippedClass++;
         return false;
     }
     PassLog(Trace(data), TRACE_VERBOSE, "%s: Searching filter for Class %s on Note %s (%s)\n",
@@ -522,6 +531,7 @@ bool SelectNote(VRD_THREAD_DATA* data, NoteWork* work) {
         PassLog(Trace(data), TRACE_VERBOSE,
                 "%s: Note %s was skipped because class %s isn't in the filter\n",
                 data->statusLine, work->unidText, work->className);
+        data->counts.skippedFilter++;
         return false;
     }
     return true;
@@ -599,6 +609,8 @@ STATUS ProcessNotes(VRD_THREAD_DATA* data) {
         BeginNote(data, info, &work);
         status = info->IsDeleted() ? WriteObituary(data, &work) : ProcessLiveNote(data, &work);
         status = EndNote(&work, status);
+        data->counts.done = (int32_t)(index + 1);
+        TaskStatsProgress(&data->counts);
     }
     return ERR(status);
 }

@@ -1,7 +1,10 @@
 // zelrep.cpp - the task host: AddInMain with its command line and usage
 // report, the start-up sequence, the main loop that alternates between
 // console messages and the schedule, the scheduled pass wrapper
-// ExecuteReplication, shutdown and clean-up.
+// ExecuteReplication, shutdown and clean-up. Around each pass it keeps the
+// pass's report, which the server statistics (taskstats.h) and the pass
+// history (passhistory.h) publish; the main loop keeps State and Lag
+// current.
 //
 // Owned by the task host. AddInMain creates the one CConfig of the process
 // and deletes it at exit; everything runs on the task's one thread, and a
@@ -19,6 +22,8 @@
 #include "mq.h"
 #include "n_ver.h"
 #include "nsfdb.h"
+#include "passhistory.h"
+#include "taskstats.h"
 #include "tasktext.h"
 
 namespace {
@@ -161,6 +166,7 @@ int StartTask(CConfig* config, HMODULE hModule, char* instance, const char* cfgF
     }
     int result = config->SetInstanceName(instance);
     config->GetStatusLine(statusLine);
+    TaskStatsStart(instance);
     if (result != 0) return LoadFailure(statusLine, instance, result);
     char initializing[] = "Initializing";
     result = config->SetStatusLineText(initializing);
@@ -196,6 +202,8 @@ int StartTask(CConfig* config, HMODULE hModule, char* instance, const char* cfgF
     return 1;
 }
 
+STATUS ExecutePass(CConfig* config, int incremental, PASSKIND kind);
+
 // The work of an elapsed schedule interval, by state.
 void RunSchedule(CConfig* config, const char* statusLine, unsigned long traceLevel) {
     switch (config->GetState()) {
@@ -207,7 +215,7 @@ void RunSchedule(CConfig* config, const char* statusLine, unsigned long traceLev
                 LogLine(NOERROR, "%s:  Autorefresh triggered", statusLine);
             if (status != 0) config->ErrorReport(0);
         }
-        ExecuteReplication(config, 1);
+        ExecutePass(config, 1, PASS_SCHEDULED);
         break;
     }
     case STATE_WAITING: {
@@ -249,9 +257,40 @@ void RunMainLoop(CConfig* config, char* statusLine) {
         config->GetStatusLine(statusLine);
         unsigned long traceLevel = config->Tracing();
         shuttingDown = ReadConsoleMessage(config, statusLine);
+        TaskStatsTick(config);
         if (AddInSecondsHaveElapsed((DWORD)config->Interval()))
             RunSchedule(config, statusLine, traceLevel);
     }
+}
+
+// A pass with its report: the statistics follow it, and it is appended to
+// the pass history.
+STATUS ExecutePass(CConfig* config, int incremental, PASSKIND kind) {
+    if (config == 0 || config->GetState() != STATE_RUNNING) return NOERROR;
+    char statusLine[STATUS_LINE_SIZE];
+    char input[CFG_TEXT_SIZE];
+    char outputPath[CFG_TEXT_SIZE];
+    config->GetStatusLine(statusLine);
+    config->GetInputDB(input);
+    config->GetOutputPath(outputPath);
+    SetStatusText(config, "Replicating updates from %s", input);
+
+    PassReport report;
+    BeginPassReport(&report, config, kind);
+    TaskStatsPassBegin(&report);
+    int found = 0;
+    int updated = 0;
+    DoReplication(config, input, outputPath, &found, &updated, incremental, &report);
+    EndPassReport(&report, config);
+    TaskStatsPassEnd(&report);
+    PassHistoryAppend(config, &report);
+    TaskStatsTick(config);
+    if (config->Tracing() >= TRACE_NORMAL) {
+        LogLine(NOERROR, "%s: %d entries found, %d updated", statusLine, found, updated);
+        LogLine(NOERROR, "%s: ZEL Replication complete", statusLine);
+    }
+    SetStatusText(config, "Idle on %s", input);
+    return NOERROR;
 }
 
 }  // namespace
@@ -278,28 +317,13 @@ STATUS LNPUBLIC AddInMain(HMODULE hModule, int argc, char* argv[]) {
         char terminating[] = "Terminating";
         config->SetStatusLineText(terminating);
     }
+    TaskStatsStop();
+    PassHistoryClose();
     delete config;
     LogLine(NOERROR, "%s:  Addin Process Exited.", statusLine);
     return NOERROR;
 }
 
 STATUS ExecuteReplication(CConfig* config, int incremental) {
-    if (config == 0 || config->GetState() != STATE_RUNNING) return NOERROR;
-    char statusLine[STATUS_LINE_SIZE];
-    char input[CFG_TEXT_SIZE];
-    char outputPath[CFG_TEXT_SIZE];
-    config->GetStatusLine(statusLine);
-    config->GetInputDB(input);
-    config->GetOutputPath(outputPath);
-    SetStatusText(config, "Replicating updates from %s", input);
-
-    int found = 0;
-    int updated = 0;
-    DoReplication(config, input, outputPath, &found, &updated, incremental);
-    if (config->Tracing() >= TRACE_NORMAL) {
-        LogLine(NOERROR, "%s: %d entries found, %d updated", statusLine, found, updated);
-        LogLine(NOERROR, "%s: ZEL Replication complete", statusLine);
-    }
-    SetStatusText(config, "Idle on %s", input);
-    return NOERROR;
+    return ExecutePass(config, incremental, incremental ? PASS_REPLICATE : PASS_MIGRATE);
 }

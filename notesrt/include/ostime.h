@@ -40,6 +40,8 @@ void LNPUBLIC OSCurrentTimeZone(int* retZone, int* retDST);
 void LNPUBLIC TimeConstant(WORD type, TIMEDATE* td);
 int LNPUBLIC TimeDateCompare(const TIMEDATE* t1, const TIMEDATE* t2);
 LONG LNPUBLIC TimeDateDifference(const TIMEDATE* t1, const TIMEDATE* t2);
+/* t1 - t2 in seconds, to the hundredth; 0 when either is the wildcard. */
+void LNPUBLIC TimeDateDifferenceFloat(const TIMEDATE* t1, const TIMEDATE* t2, NUMBER* retDifference);
 /* Both return FALSE on success, TRUE on error. */
 BOOL LNPUBLIC TimeGMToLocalZone(TIME* time);
 BOOL LNPUBLIC TimeGMToLocal(TIME* time);

@@ -118,6 +118,13 @@ LONG LNPUBLIC TimeDateDifference(const TIMEDATE* t1, const TIMEDATE* t2) {
     return nrt::ClampToLong(ticks / nrt::kTicksPerSecond);
 }
 
+void LNPUBLIC TimeDateDifferenceFloat(const TIMEDATE* t1, const TIMEDATE* t2, NUMBER* retDifference) {
+    if (retDifference == nullptr) return;
+    *retDifference = 0;
+    if (t1 == nullptr || t2 == nullptr || nrt::IsFullWildcard(*t1) || nrt::IsFullWildcard(*t2)) return;
+    *retDifference = NUMBER(nrt::OrderTicks(*t1) - nrt::OrderTicks(*t2)) / nrt::kTicksPerSecond;
+}
+
 BOOL LNPUBLIC TimeGMToLocalZone(TIME* time) {
     if (time == nullptr) return TRUE;
     Zone zone;

@@ -43,6 +43,7 @@
 #include "nrt_server.h"
 #include "osenv.h"
 #include "output.h"
+#include "statistics.h"
 #include "statuslines.h"
 #include "tasks.h"
 #include "tell.h"
@@ -172,6 +173,8 @@ const char* const kHelpText[] = {
     "  l[oad] PROGRAM [ARGUMENTS...]   start an add-in task from the program directory",
     "  t[ell] TASK COMMAND...          send a command to a task (tell TASK quit stops it)",
     "  sh[ow] ta[sks]                  list the status line of every running task",
+    "  sh[ow] stat[istics] [PATTERN] [--json]",
+    "                                  the server statistics (PATTERN like ZELREP.*)",
     "  h[elp]                          this list",
     "  q[uit] | e[xit]                 stop every task and leave the console",
     "Ctrl-C clears the line being typed; Tab completes commands and task names.",
@@ -400,22 +403,32 @@ private:
         return 0;
     }
 
-    // "show WHAT": one entry a thing to show.
+    // "show WHAT [ARGUMENTS]": one entry a thing to show.
     struct ShowEntry {
         Word word;
-        int (Console::*show)();
+        int (Console::*show)(const std::vector<std::string>& arguments);
     };
 
     int Show(const std::vector<std::string>& words) {
-        static const ShowEntry kShown[] = {{{"tasks", 2}, &Console::ShowTasks}};
-        if (words.size() == 2)
+        static const ShowEntry kShown[] = {{{"tasks", 2}, &Console::ShowTasks},
+                                           {{"statistics", 4}, &Console::ShowStat}};
+        if (words.size() >= 2)
             for (const ShowEntry& entry : kShown)
-                if (Abbreviates(words[1], entry.word)) return (this->*entry.show)();
-        return Fail("Usage: show tasks", 2);
+                if (Abbreviates(words[1], entry.word))
+                    return (this->*entry.show)(std::vector<std::string>(words.begin() + 2, words.end()));
+        return Fail("Usage: show tasks | show stat [PATTERN] [--json]", 2);
     }
 
-    int ShowTasks() {
+    int ShowTasks(const std::vector<std::string>& arguments) {
+        if (!arguments.empty()) return Fail("Usage: show tasks", 2);
         Say(TaskListText());
+        return 0;
+    }
+
+    int ShowStat(const std::vector<std::string>& arguments) {
+        std::string answer;
+        if (!ShowStatistics(arguments, &answer)) return Fail(answer, 2);
+        Say(answer);
         return 0;
     }
 
@@ -448,7 +461,7 @@ private:
         } else if (words.size() == 1 && Abbreviates(words[0], kTell)) {
             candidates = tasks_.TellNames();
         } else if (words.size() == 1 && Abbreviates(words[0], kShow)) {
-            candidates = {"tasks"};
+            candidates = {"tasks", "statistics"};
         } else if (words.size() == 1 && Abbreviates(words[0], kLoad)) {
             candidates = Programs();
         }

@@ -7,8 +7,9 @@
 //
 // A one-shot command goes to the running console and ends with its answer
 // and exit status. With no console on the data directory, "tell" is
-// delivered straight to the task's queue and "show tasks" reads the status
-// lines itself; other commands need the console.
+// delivered straight to the task's queue, and "show tasks" and "show stat"
+// read the status lines and statistics themselves; other commands need the
+// console.
 #include <unistd.h>
 
 #include <climits>
@@ -22,6 +23,7 @@
 #include "control.h"
 #include "n_ver.h"
 #include "nrt_env.h"
+#include "statistics.h"
 #include "statuslines.h"
 #include "tell.h"
 
@@ -38,7 +40,8 @@ const char kHelp[] =
     "until SIGTERM or a quit from another shell. At start it loads the tasks of\n"
     "notes.ini's ServerTasks (comma-separated \"load\" words).\n"
     "\n"
-    "With a command (tell TASK COMMAND..., show tasks, quit, load PROGRAM ...):\n"
+    "With a command (tell TASK COMMAND..., show tasks, show stat [PATTERN] [--json],\n"
+    "quit, load PROGRAM ...):\n"
     "runs it in the console of the data directory and prints its answer; the exit\n"
     "status is 0 when it was done (a tell delivered, a task started), 1 when not,\n"
     "2 for bad usage. --wait is how long a tell waits for the task's answer and a\n"
@@ -135,9 +138,18 @@ int WithoutConsole(const std::vector<std::string>& words, const std::string& dat
                      dataDir.c_str());
         return 0;
     }
-    if ((command == "show" || command == "sh") && words.size() == 2) {
-        std::printf("%s\n", nserver::TaskListText().c_str());
-        return 0;
+    if ((command == "show" || command == "sh") && words.size() >= 2) {
+        std::vector<std::string> arguments(words.begin() + 2, words.end());
+        std::string answer;
+        if (words[1] == "stat" || words[1] == "statistics") {
+            bool parsed = nserver::ShowStatistics(arguments, &answer);
+            std::fprintf(parsed ? stdout : stderr, "%s\n", answer.c_str());
+            return parsed ? 0 : 2;
+        }
+        if (arguments.empty()) {
+            std::printf("%s\n", nserver::TaskListText().c_str());
+            return 0;
+        }
     }
     std::fprintf(stderr, "nserver: no console runs on %s (start one with: nserver --data %s --service)\n",
                  dataDir.c_str(), dataDir.c_str());

@@ -2,22 +2,42 @@
 #include "table.h"
 
 #include <algorithm>
-#include <array>
 #include <string>
 
 namespace nsfdb {
 namespace {
 
-constexpr size_t kColumns = 5;
 constexpr size_t kMaxColumnWidth = 48;  // longer cells overflow their column
 // With a width limit, the Items column keeps at least this many characters.
 constexpr size_t kMinItemsWidth = 24;
-const std::array<std::string, kColumns> kHeaders = {"Event", "Type", "Source Note ID",
-                                                   "NotesDN/DN", "Items"};
-// Items not listed among the others: those shown in their own columns and
-// those the runtime adds to every note it saves.
-const char* const kOwnColumnItems[] = {"Event",   "Type", "Source Note ID", "NotesDN",
-                                       "DN",      "$UpdatedBy", "$Revisions"};
+const char kItemsHeader[] = "Items";
+
+// The columns before Items: a header and the items it shows (the first
+// one present); hidden items, and those the runtime adds to every note it
+// saves, are shown nowhere.
+struct Column {
+    const char* header;
+    std::vector<const char*> items;
+};
+struct Layout {
+    std::vector<Column> columns;
+    std::vector<const char*> hidden;
+};
+
+const std::vector<const char*> kRuntimeItems = {"$UpdatedBy", "$Revisions"};
+
+const Layout kChangeLayout = {
+    {{"Event", {"Event"}}, {"Type", {"Type"}}, {"Source Note ID", {"Source Note ID"}},
+     {"NotesDN/DN", {"NotesDN", "DN"}}},
+    {}};
+
+// The pass history's documents (form "Pass").
+const char kHistoryForm[] = "Pass";
+const Layout kHistoryLayout = {
+    {{"Instance", {"Instance"}}, {"Kind", {"Kind"}}, {"Scope", {"Scope"}}, {"Start", {"Start"}},
+     {"Since", {"Since"}}, {"Until", {"Until"}}, {"Chain", {"Chain"}}, {"Result", {"Result"}}},
+    {"Form"}};
+
 const char kItemSeparator[] = " | ";
 const char kEntrySeparator[] = "; ";
 // A list that continues on the next line is indented by this much more.
@@ -31,7 +51,7 @@ struct Piece {
 };
 
 struct Row {
-    std::array<std::string, kColumns - 1> cells;  // the columns before Items
+    std::vector<std::string> cells;  // the columns before Items
     std::vector<Piece> items;
 };
 
@@ -73,20 +93,29 @@ std::string Joined(const std::vector<std::string>& entries) {
     return text;
 }
 
-bool IsOwnColumnItem(const std::string& name) {
-    for (const char* column : kOwnColumnItems)
-        if (name == column) return true;
+bool IsOneOf(const std::string& name, const std::vector<const char*>& names) {
+    for (const char* listed : names)
+        if (name == listed) return true;
     return false;
 }
 
-std::string Cell(const Json& items, const char* name) {
-    return items.contains(name) ? Joined(Entries(items[name])) : "";
+bool IsOwnColumnItem(const Layout& layout, const std::string& name) {
+    if (IsOneOf(name, layout.hidden) || IsOneOf(name, kRuntimeItems)) return true;
+    for (const Column& column : layout.columns)
+        if (IsOneOf(name, column.items)) return true;
+    return false;
 }
 
-std::vector<Piece> OtherItems(const Json& items) {
+std::string Cell(const Json& items, const Column& column) {
+    for (const char* name : column.items)
+        if (items.contains(name)) return Joined(Entries(items[name]));
+    return "";
+}
+
+std::vector<Piece> OtherItems(const Layout& layout, const Json& items) {
     std::vector<Piece> pieces;
     for (const auto& [name, value] : items.items()) {
-        if (IsOwnColumnItem(name)) continue;
+        if (IsOwnColumnItem(layout, name)) continue;
         std::vector<std::string> entries = Entries(value);
         pieces.push_back({true, name + "=" + (entries.empty() ? "" : entries[0])});
         for (size_t i = 1; i < entries.size(); ++i) pieces.push_back({false, entries[i]});
@@ -94,11 +123,22 @@ std::vector<Piece> OtherItems(const Json& items) {
     return pieces;
 }
 
-Row RowOf(const Json& document) {
+Row RowOf(const Layout& layout, const Json& document) {
     const Json& items = document["items"];
-    std::string dn = items.contains("NotesDN") ? Cell(items, "NotesDN") : Cell(items, "DN");
-    return {{Cell(items, "Event"), Cell(items, "Type"), Cell(items, "Source Note ID"), dn},
-            OtherItems(items)};
+    Row row;
+    for (const Column& column : layout.columns) row.cells.push_back(Cell(items, column));
+    row.items = OtherItems(layout, items);
+    return row;
+}
+
+// The history's layout when every document is a pass document.
+const Layout& LayoutFor(const std::vector<Json>& documents) {
+    if (documents.empty()) return kChangeLayout;
+    for (const Json& document : documents) {
+        const Json& items = document["items"];
+        if (!items.contains("Form") || items["Form"] != kHistoryForm) return kChangeLayout;
+    }
+    return kHistoryLayout;
 }
 
 const char* SeparatorBefore(const Piece& piece) { return piece.startsItem ? kItemSeparator : kEntrySeparator; }
@@ -137,10 +177,10 @@ std::string WithoutTrailingBlanks(std::string line) {
     return line;
 }
 
-void PrintRow(const std::array<std::string, kColumns - 1>& cells, const std::vector<std::string>& itemLines,
-              const std::array<size_t, kColumns>& widths, std::ostream& out) {
+void PrintRow(const std::vector<std::string>& cells, const std::vector<std::string>& itemLines,
+              const std::vector<size_t>& widths, std::ostream& out) {
     std::string line;
-    for (size_t c = 0; c + 1 < kColumns; ++c) {
+    for (size_t c = 0; c < cells.size(); ++c) {
         line += cells[c];
         size_t width = DisplayWidth(cells[c]);
         line.append(width < widths[c] ? widths[c] - width + 2 : 2, ' ');
@@ -155,36 +195,38 @@ void PrintRow(const std::array<std::string, kColumns - 1>& cells, const std::vec
 }  // namespace
 
 void PrintTable(const std::vector<Json>& documents, std::ostream& out, size_t width) {
+    const Layout& layout = LayoutFor(documents);
+    const size_t columns = layout.columns.size();
     std::vector<Row> rows;
     rows.reserve(documents.size());
-    for (const Json& document : documents) rows.push_back(RowOf(document));
+    for (const Json& document : documents) rows.push_back(RowOf(layout, document));
 
-    std::array<size_t, kColumns> widths;
-    for (size_t c = 0; c + 1 < kColumns; ++c) {
-        widths[c] = kHeaders[c].size();
+    std::vector<size_t> widths(columns + 1);
+    for (size_t c = 0; c < columns; ++c) {
+        widths[c] = std::string(layout.columns[c].header).size();
         for (const Row& row : rows)
             widths[c] = std::max(widths[c], std::min(DisplayWidth(row.cells[c]), kMaxColumnWidth));
     }
     size_t itemsColumn = 0;
-    for (size_t c = 0; c + 1 < kColumns; ++c) itemsColumn += widths[c] + 2;
+    for (size_t c = 0; c < columns; ++c) itemsColumn += widths[c] + 2;
     size_t itemsWidth = width == 0 ? 0 : std::max(width > itemsColumn ? width - itemsColumn : 0, kMinItemsWidth);
 
     std::vector<std::vector<std::string>> itemLines;
     size_t ruleLimit = itemsWidth == 0 ? kMaxColumnWidth : std::min(itemsWidth, kMaxColumnWidth);
-    widths[kColumns - 1] = kHeaders[kColumns - 1].size();
+    widths[columns] = sizeof(kItemsHeader) - 1;
     for (const Row& row : rows) {
         itemLines.push_back(ItemLines(row.items, itemsWidth));
         for (const std::string& line : itemLines.back())
-            widths[kColumns - 1] = std::max(widths[kColumns - 1], std::min(DisplayWidth(line), ruleLimit));
+            widths[columns] = std::max(widths[columns], std::min(DisplayWidth(line), ruleLimit));
     }
 
-    std::array<std::string, kColumns - 1> headers, rule;
-    for (size_t c = 0; c + 1 < kColumns; ++c) {
-        headers[c] = kHeaders[c];
-        rule[c] = std::string(widths[c], '-');
+    std::vector<std::string> headers, rule;
+    for (size_t c = 0; c < columns; ++c) {
+        headers.push_back(layout.columns[c].header);
+        rule.push_back(std::string(widths[c], '-'));
     }
-    PrintRow(headers, {kHeaders[kColumns - 1]}, widths, out);
-    PrintRow(rule, {std::string(widths[kColumns - 1], '-')}, widths, out);
+    PrintRow(headers, {kItemsHeader}, widths, out);
+    PrintRow(rule, {std::string(widths[columns], '-')}, widths, out);
     for (size_t i = 0; i < rows.size(); ++i) PrintRow(rows[i].cells, itemLines[i], widths, out);
 }
 

@@ -1,6 +1,8 @@
 // table.h - documents as a text table: one row per document with the
 // items a change document carries first (Event, Type, Source Note ID,
 // NotesDN or DN), then the document's other items as NAME=VALUE pairs.
+// Documents of the pass history (every one of form "Pass") show Instance,
+// Kind, Scope, Start, Since, Until, Chain and Result first instead.
 //
 // Owned by the nsfdb tool (dump --format table).
 #ifndef NSFDB_TABLE_H
