@@ -59,9 +59,12 @@ private:
     TIMEDATE m_Modified;
     WORD m_NoteClass;
     int m_bDeleted;
-    char m_szModified[NOTEINFO_TEXT_SIZE];
-    char m_szSequenceTime[NOTEINFO_TEXT_SIZE];
-    char m_szNoteTime[NOTEINFO_TEXT_SIZE];
+    // Time texts of at most NOTEINFO_TEXT_SIZE - 1 characters; the
+    // sequence and note time texts are kept for the layout's sake and stay
+    // empty.
+    CHeldText m_ModifiedText;
+    CHeldText m_SequenceTimeText;
+    CHeldText m_NoteTimeText;
     NOTEEVENT m_Event;
     STATUS m_ReadStatus;
 };
