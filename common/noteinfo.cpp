@@ -183,11 +183,11 @@ void CNoteInfo::ModifiedAsStr(char* text) {
 }
 
 void CNoteInfo::SequenceTimeAsStr(char* text) {
-    if (text != 0) strcpy(text, m_SequenceTimeText.Text());
+    if (text != 0) text[0] = '\0';
 }
 
 void CNoteInfo::NoteTimeAsStr(char* text) {
-    if (text != 0) strcpy(text, m_NoteTimeText.Text());
+    if (text != 0) text[0] = '\0';
 }
 
 void CNoteInfo::GetTimeDateString(TIMEDATE* time, char* text) { ::GetTimeDateString(time, text); }

@@ -59,12 +59,10 @@ private:
     TIMEDATE m_Modified;
     WORD m_NoteClass;
     int m_bDeleted;
-    // Time texts of at most NOTEINFO_TEXT_SIZE - 1 characters; the
-    // sequence and note time texts are kept for the layout's sake and stay
-    // empty.
+    // The modified time as text, of at most NOTEINFO_TEXT_SIZE - 1
+    // characters. The sequence and note time texts are always empty and
+    // take no memory.
     CHeldText m_ModifiedText;
-    CHeldText m_SequenceTimeText;
-    CHeldText m_NoteTimeText;
     NOTEEVENT m_Event;
     STATUS m_ReadStatus;
 };
