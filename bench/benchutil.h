@@ -47,7 +47,7 @@ inline sqlite3* OpenRaw(const std::string& path) {
     sqlite3* db = nullptr;
     CheckSql(sqlite3_open(path.c_str(), &db), db, "sqlite3_open");
     const char* settings =
-        "PRAGMA synchronous = NORMAL; PRAGMA cache_size = -16384; PRAGMA wal_autocheckpoint = 8192";
+        "PRAGMA synchronous = NORMAL; PRAGMA cache_size = -8192; PRAGMA wal_autocheckpoint = 8192";
     CheckSql(sqlite3_exec(db, settings, nullptr, nullptr, nullptr), db, "pragma");
     return db;
 }

@@ -1,34 +1,39 @@
-// arrent.cpp - CArrayEntity and the ASCII case conversions.
+// arrent.cpp - CArrayEntity, its held texts and the ASCII case conversions.
 #include "arrent.h"
 
+#include <new>
 #include <string.h>
 
-CArrayEntity::CArrayEntity(char* name) : m_bValid(0) {
-    m_szName[0] = '\0';
-    if (name != 0) {
-        strncpy(m_szName, name, ENTITY_NAME_SIZE - 1);
-        m_szName[ENTITY_NAME_SIZE - 1] = '\0';
-        m_bValid = 1;
+CHeldText::~CHeldText() { delete[] m_pText; }
+
+int CHeldText::Set(const char* text, size_t limit) {
+    size_t length = text != 0 ? strnlen(text, limit - 1) : 0;
+    char* held = 0;
+    if (length > 0) {
+        held = new (std::nothrow) char[length + 1];
+        if (held == 0) return 0;
+        memcpy(held, text, length);
+        held[length] = '\0';
     }
+    delete[] m_pText;
+    m_pText = held;
+    return 1;
 }
 
-CArrayEntity::~CArrayEntity() {
-    memset(m_szName, 0, sizeof(m_szName));
-    m_bValid = 0;
-}
+CArrayEntity::CArrayEntity(char* name) : m_bValid(0) { SetEntityName(name); }
+
+CArrayEntity::~CArrayEntity() { m_bValid = 0; }
 
 int CArrayEntity::EntityName(char* buffer) {
     if (!m_bValid || buffer == 0) return 0;
-    strcpy(buffer, m_szName);
+    strcpy(buffer, Name());
     return 1;
 }
 
 int CArrayEntity::SetEntityName(char* name) {
     if (m_bValid || name == 0) return 0;
-    strncpy(m_szName, name, ENTITY_NAME_SIZE - 1);
-    m_szName[ENTITY_NAME_SIZE - 1] = '\0';
-    m_bValid = 1;
-    return 1;
+    m_bValid = m_Name.Set(name, ENTITY_NAME_SIZE);
+    return m_bValid;
 }
 
 char* strupper(char* text) {

@@ -37,7 +37,7 @@ CFilterAttr::~CFilterAttr() { m_pParent = 0; }
 
 int CFilterAttr::AttrName(char* buffer) {
     if (!m_bValid || buffer == 0) return 0;
-    CopyCut(buffer, m_szName, FILTER_NAME_SIZE);
+    CopyCut(buffer, Name(), FILTER_NAME_SIZE);
     return 1;
 }
 
@@ -70,7 +70,7 @@ void CFilterObject::AddAttribute(char* attrName) {
 
 int CFilterObject::ObjectName(char* buffer) {
     if (!m_bValid || buffer == 0) return 0;
-    CopyCut(buffer, m_szName, FILTER_NAME_SIZE);
+    CopyCut(buffer, Name(), FILTER_NAME_SIZE);
     return 1;
 }
 

@@ -91,9 +91,6 @@ CNoteInfo::CNoteInfo(DBHANDLE hDB, NOTEID noteID)
     memset(&m_UNID, 0, sizeof(m_UNID));
     memset(&m_SequenceTime, 0, sizeof(m_SequenceTime));
     memset(&m_Modified, 0, sizeof(m_Modified));
-    m_szModified[0] = '\0';
-    m_szSequenceTime[0] = '\0';
-    m_szNoteTime[0] = '\0';
     ResetNoteInfo(hDB, noteID);
 }
 
@@ -127,7 +124,9 @@ STATUS CNoteInfo::ResetNoteInfo(DBHANDLE hDB, NOTEID noteID) {
         m_SequenceTime = oid.SequenceTime;
         m_Modified = oid.SequenceTime;
     }
-    GetTimeDateString(&m_Modified, m_szModified);
+    char text[NOTEINFO_TEXT_SIZE];
+    GetTimeDateString(&m_Modified, text);
+    m_ModifiedText.Set(text, sizeof(text));
     m_ReadStatus = status;
     return status;
 }
@@ -180,15 +179,15 @@ int CNoteInfo::CompareTimeDate(TIMEDATE a, TIMEDATE b) {
 }
 
 void CNoteInfo::ModifiedAsStr(char* text) {
-    if (text != 0) strcpy(text, m_szModified);
+    if (text != 0) strcpy(text, m_ModifiedText.Text());
 }
 
 void CNoteInfo::SequenceTimeAsStr(char* text) {
-    if (text != 0) strcpy(text, m_szSequenceTime);
+    if (text != 0) text[0] = '\0';
 }
 
 void CNoteInfo::NoteTimeAsStr(char* text) {
-    if (text != 0) strcpy(text, m_szNoteTime);
+    if (text != 0) text[0] = '\0';
 }
 
 void CNoteInfo::GetTimeDateString(TIMEDATE* time, char* text) { ::GetTimeDateString(time, text); }

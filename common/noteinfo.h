@@ -59,9 +59,10 @@ private:
     TIMEDATE m_Modified;
     WORD m_NoteClass;
     int m_bDeleted;
-    char m_szModified[NOTEINFO_TEXT_SIZE];
-    char m_szSequenceTime[NOTEINFO_TEXT_SIZE];
-    char m_szNoteTime[NOTEINFO_TEXT_SIZE];
+    // The modified time as text, of at most NOTEINFO_TEXT_SIZE - 1
+    // characters. The sequence and note time texts are always empty and
+    // take no memory.
+    CHeldText m_ModifiedText;
     NOTEEVENT m_Event;
     STATUS m_ReadStatus;
 };

@@ -33,6 +33,7 @@
 #include "nrt_server.h"
 #include "statsrt.h"
 #include "statusline.h"
+#include "store.h"
 
 namespace nrt {
 namespace {
@@ -118,6 +119,7 @@ std::string DefaultTaskName(const char* programPath) {
 }  // namespace
 
 void StartAddInServices(const char* programPath) {
+    GroupCommitsOfThisProcess();
     InstallStopHandlers();
     TakeReadyPipe();
     AddInState& state = State();

@@ -230,7 +230,7 @@ STATUS LoadNote(DBHANDLE hDB, Store& store, const UNIVERSALNOTEID& unid, std::un
 }
 
 STATUS SaveNote(Store& store, Note* note, WORD updateFlags) {
-    WriteTransaction transaction(store);
+    WriteTransaction transaction(store, Store::Grouping::kMayGroup);
     STATUS status = transaction.Begin();
     if (status != NOERROR) return status;
 
@@ -286,7 +286,7 @@ STATUS SaveNote(Store& store, Note* note, WORD updateFlags) {
 STATUS DeleteNote(Store& store, NOTEID id, WORD updateFlags) {
     if (id == 0 || (id & RRV_DELETED) != 0)
         return Fail(ERR_INVALID_NOTE, "note ID " + std::to_string(id));
-    WriteTransaction transaction(store);
+    WriteTransaction transaction(store, Store::Grouping::kMayGroup);
     STATUS status = transaction.Begin();
     if (status != NOERROR) return status;
     NoteRow row;

@@ -3,7 +3,10 @@
 //
 // Every database handle owns its own SQLite connection (store.h). The
 // scan lock of NSFDbOpenExtended is an flock on a side file, so the
-// operating system drops it when the handle closes or the process dies.
+// operating system drops it when the handle closes or the process dies; a
+// handle that holds it reads as of its latest change listing until it
+// writes. Closing a handle commits its open group of updates and makes
+// everything it wrote durable.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -103,6 +106,8 @@ STATUS OpenExtended(const char* path, WORD options, TIMEDATE* modifiedTime, DBHA
         return ERR_NO_MODIFIED_NOTES;
     int scanLockFd = -1;
     if ((options & DBOPEN_WITH_SCAN_LOCK) != 0) status = TakeScanLock(store->Path(), &scanLockFd);
+    // A scanning handle reads what its change listing found (store.h).
+    if ((options & DBOPEN_WITH_SCAN_LOCK) != 0) store->ReadAsOfListings();
     if (status == NOERROR) *rethDB = AddHandle(std::move(store), scanLockFd);
     return status;
 }

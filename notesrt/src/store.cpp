@@ -14,9 +14,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <set>
+#include <thread>
 
 #include "env.h"
 #include "fault.h"
@@ -42,6 +46,20 @@ constexpr NOTEID kFirstNoteId = RRV_ALIGNMENT;
 // A change waits at most this many hundredths for the clock to pass its
 // note's previous change.
 constexpr int64_t kMaxClockWaitTicks = 3;
+// Group commit (see store.h): a write this soon after the previous one
+// opens a group, which is committed at this many documents or this age,
+// after which the lock stays free this long. The flusher looks at open
+// groups this often. A writer waiting for the lock tries every kBusyRetry,
+// so that it takes a lock left free for a moment, and after kBusyQuickly
+// every kBusySlowRetry.
+constexpr auto kStreak = std::chrono::milliseconds(5);
+constexpr int kGroupDocuments = 1000;
+constexpr auto kGroupAge = std::chrono::milliseconds(20);
+constexpr auto kGiveWay = std::chrono::microseconds(500);
+constexpr auto kFlusherPeriod = std::chrono::milliseconds(4);
+constexpr auto kBusyRetry = std::chrono::microseconds(100);
+constexpr auto kBusyQuickly = std::chrono::milliseconds(50);
+constexpr auto kBusySlowRetry = std::chrono::milliseconds(2);
 
 const char kSchema[] =
     "CREATE TABLE database("
@@ -117,6 +135,14 @@ TIMEDATE UnpackTimedate(int64_t packed) {
     return td;
 }
 
+std::atomic<bool> g_taskGroupsCommits{false};
+
+bool GroupsCommits() {
+    std::string value;
+    if (IniSetting("DbGroupCommit", &value)) return std::strtol(value.c_str(), nullptr, 10) != 0;
+    return g_taskGroupsCommits.load();
+}
+
 int BusyTimeoutMs() {
     std::string value;
     if (IniSetting("DbBusyTimeout", &value)) {
@@ -150,12 +176,49 @@ void CreateLogFiles(const std::string& path) {
     }
 }
 
+// The process's one thread that commits groups whose writer is busy
+// elsewhere. Started with the first group; it and its set live as long as
+// the process, so that no exit path destroys them under the thread.
+class GroupFlusher {
+public:
+    static GroupFlusher& Instance() {
+        static GroupFlusher* flusher = new GroupFlusher;
+        return *flusher;
+    }
+    void Add(Store* store) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stores_.insert(store);
+        if (startedIn_ == getpid()) return;
+        startedIn_ = getpid();  // a forked child starts its own
+        std::thread([this] { Run(); }).detach();
+    }
+    void Remove(Store* store) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stores_.erase(store);
+    }
+
+private:
+    void Run() {
+        for (;;) {
+            std::this_thread::sleep_for(kFlusherPeriod);
+            std::lock_guard<std::mutex> lock(mutex_);
+            for (Store* store : stores_) store->FlushGroupIfIdle();
+        }
+    }
+    std::mutex mutex_;
+    std::set<Store*> stores_;
+    pid_t startedIn_ = 0;
+};
+
 }  // namespace
 
 // A cached statement with its bindings; resets the statement when done.
+// Holds the connection for its life (see Store::mutex_).
 class Query {
 public:
-    Query(Store& store, const char* sql) : store_(store) { status_ = store.Prepared(sql, &stmt_); }
+    Query(Store& store, const char* sql) : lock_(store.mutex_), store_(store) {
+        status_ = store.Prepared(sql, &stmt_);
+    }
     ~Query() {
         if (stmt_ != nullptr) {
             sqlite3_reset(stmt_);
@@ -199,6 +262,7 @@ public:
     }
 
 private:
+    std::lock_guard<std::recursive_mutex> lock_;
     Store& store_;
     sqlite3_stmt* stmt_ = nullptr;
     STATUS status_ = NOERROR;
@@ -251,6 +315,8 @@ STATUS CollectNoteWithItems(Query& query, NoteRow* row, std::vector<StoredItem>*
 }  // namespace
 
 Store::~Store() {
+    GroupFlusher::Instance().Remove(this);
+    if (group_.open) FlushGroup();  // what the writer was told is written stays
     for (auto& entry : statements_) sqlite3_finalize(entry.second);
     if (db_ != nullptr) sqlite3_close_v2(db_);
 }
@@ -263,11 +329,25 @@ STATUS Store::Failed(int rc, const char* what) {
 STATUS Store::Connect(int flags) {
     int rc = sqlite3_open_v2(path_.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, GatheringVfsName());
     if (rc != SQLITE_OK) return Failed(rc, "open");
-    sqlite3_busy_timeout(db_, BusyTimeoutMs());
+    busyTimeout_ = std::chrono::milliseconds(BusyTimeoutMs());
+    groupsCommits_ = GroupsCommits();
+    sqlite3_busy_handler(db_, WaitWhileBusy, this);
     return NOERROR;
 }
 
+// Tries again soon and often, so that a lock left free for a moment after
+// another writer's group is taken; gives up after the busy timeout.
+int Store::WaitWhileBusy(void* context, int attempts) {
+    Store* store = static_cast<Store*>(context);
+    Clock::time_point now = Clock::now();
+    if (attempts == 0) store->busySince_ = now;
+    if (now - store->busySince_ >= store->busyTimeout_) return 0;
+    std::this_thread::sleep_for(now - store->busySince_ < kBusyQuickly ? kBusyRetry : kBusySlowRetry);
+    return 1;
+}
+
 STATUS Store::Exec(const char* sql) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     char* message = nullptr;
     int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
     STATUS status = NOERROR;
@@ -340,7 +420,9 @@ STATUS Store::Configure() {
     // every 32 MB rather than every 4 MB keeps single-note commits cheap.
     if (status == NOERROR) status = Exec("PRAGMA wal_autocheckpoint = 8192");
     if (status == NOERROR) status = Exec("PRAGMA journal_size_limit = 67108864");
-    if (status == NOERROR) status = Exec("PRAGMA cache_size = -16384");
+    // 8 MB of pages a connection: a pass's reads and appends stay near the
+    // ends of the trees, and a pass holds three connections.
+    if (status == NOERROR) status = Exec("PRAGMA cache_size = -8192");
     // The last connection to close empties the log instead of deleting it and
     // the shared-memory file, so that readers who may not write can open the
     // database at any time (SQLite then maps the shared memory read-only).
@@ -412,18 +494,73 @@ STATUS Store::Run(const char* sql) {
 }
 
 STATUS Store::BeginRead() {
+    mutex_.lock();
+    if (group_.open || pinned_) {
+        heldReads_++;
+        return NOERROR;
+    }
     STATUS status = Run("BEGIN");
     // The snapshot starts with the first read, so take one now.
     if (status == NOERROR) {
         Query query(*this, "SELECT last_sequence_ticks FROM database WHERE id = 1");
         status = query.Run();
-        if (status != NOERROR) Rollback();
+        if (status != NOERROR) RollbackTransaction();
     }
+    if (status != NOERROR) mutex_.unlock();
     return status;
 }
 
-STATUS Store::BeginWrite() {
-    return Run("BEGIN IMMEDIATE");
+void Store::EndRead() {
+    if (heldReads_ > 0) heldReads_--;
+    else RollbackTransaction();
+    mutex_.unlock();
+}
+
+void Store::PinSnapshot() {
+    if (!readsAsOfListings_ || Run("BEGIN") != NOERROR) return;
+    Query query(*this, "SELECT last_sequence_ticks FROM database WHERE id = 1");
+    pinned_ = query.Run() == NOERROR;
+    if (!pinned_) RollbackTransaction();
+}
+
+void Store::Unpin() {
+    if (!pinned_) return;
+    pinned_ = false;
+    RollbackTransaction();
+}
+
+// A write that follows the previous one closely opens a group, unless the
+// lock is being left free after the last one.
+STATUS Store::OpenGroupIfWriting() {
+    Clock::time_point now = Clock::now();
+    if (!groupsCommits_ || now - lastWriteEnd_ > kStreak) return NOERROR;
+    STATUS status = Run("BEGIN IMMEDIATE");
+    if (status != NOERROR) return status;
+    group_ = Group();
+    group_.open = true;
+    group_.began = now;
+    GroupFlusher::Instance().Add(this);
+    return NOERROR;
+}
+
+bool Store::GroupDue() const {
+    return group_.documents >= kGroupDocuments || Clock::now() - group_.began >= kGroupAge;
+}
+
+STATUS Store::BeginWrite(Grouping grouping) {
+    mutex_.lock();
+    Unpin();
+    STATUS status = NOERROR;
+    if (group_.open && (grouping == Grouping::kAlone || GroupDue())) status = FlushGroup();
+    if (Clock::now() < freeUntil_) std::this_thread::sleep_until(freeUntil_);
+    if (status == NOERROR && !group_.open && grouping == Grouping::kMayGroup) status = OpenGroupIfWriting();
+    if (status == NOERROR) status = Run(group_.open ? "SAVEPOINT document" : "BEGIN IMMEDIATE");
+    if (status != NOERROR) {
+        mutex_.unlock();
+        return status;
+    }
+    group_.inDocument = group_.open;
+    return NOERROR;
 }
 
 STATUS Store::Commit() {
@@ -432,13 +569,62 @@ STATUS Store::Commit() {
         Rollback();
         return Fail(status, "commit " + path_);
     }
-    status = Run("COMMIT");
-    if (status != NOERROR) Rollback();
+    bool inGroup = group_.inDocument;
+    status = Run(inGroup ? "RELEASE document" : "COMMIT");
+    if (status != NOERROR) {
+        Rollback();
+        return status;
+    }
+    group_.inDocument = false;
+    if (inGroup) group_.documents++;
     else wrote_ = true;
+    if (inGroup && GroupDue()) status = FlushGroup();
+    lastWriteEnd_ = Clock::now();
+    mutex_.unlock();
     return status;
 }
 
+void Store::Rollback() {
+    if (group_.inDocument) {
+        Run("ROLLBACK TO document");
+        Run("RELEASE document");
+        group_.inDocument = false;
+    } else {
+        RollbackTransaction();
+    }
+    mutex_.unlock();
+}
+
+void Store::RollbackTransaction() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (sqlite3_get_autocommit(db_) == 0) Run("ROLLBACK");
+}
+
+STATUS Store::FlushGroup() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    group_ = Group();
+    freeUntil_ = Clock::now() + kGiveWay;
+    STATUS status = Run("COMMIT");
+    if (status != NOERROR) RollbackTransaction();
+    wrote_ = wrote_ || status == NOERROR;
+    if (status == NOERROR) status = SyncLog();
+    if (status != NOERROR && lostWrites_ == NOERROR) lostWrites_ = status;
+    return status;
+}
+
+void Store::FlushGroupIfIdle() {
+    std::unique_lock<std::recursive_mutex> lock(mutex_, std::try_to_lock);
+    if (lock.owns_lock() && group_.open && !group_.inDocument && heldReads_ == 0 && GroupDue()) FlushGroup();
+}
+
 STATUS Store::SyncWrites() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    Unpin();
+    STATUS status = group_.open ? FlushGroup() : SyncLog();
+    return lostWrites_ != NOERROR ? lostWrites_ : status;
+}
+
+STATUS Store::SyncLog() {
     if (!wrote_) return NOERROR;
     sqlite3_file* file = nullptr;
     sqlite3_file_control(db_, "main", SQLITE_FCNTL_JOURNAL_POINTER, &file);
@@ -449,10 +635,6 @@ STATUS Store::SyncWrites() {
     if (rc != SQLITE_OK) return Failed(rc, "flush to disk");
     wrote_ = false;
     return NOERROR;
-}
-
-void Store::Rollback() {
-    if (sqlite3_get_autocommit(db_) == 0) Run("ROLLBACK");
 }
 
 STATUS Store::ReadNote(NOTEID id, NoteRow* row, bool* found) {
@@ -594,8 +776,9 @@ STATUS Store::ListChanges(WORD classMask, ChangeWindow window, int64_t afterTick
         if (status == NOERROR) status = RaiseListedUntil(*untilTicks);
         if (status == NOERROR) status = locked.Commit();
     }
-    if (!ListableWithoutLock(status)) return status;
-    return ListFromSnapshot(classMask, window, afterTicks, rows, untilTicks);
+    if (ListableWithoutLock(status)) status = ListFromSnapshot(classMask, window, afterTicks, rows, untilTicks);
+    if (status == NOERROR) PinSnapshot();
+    return status;
 }
 
 // Without the write lock a change may be committing while the snapshot is
@@ -719,6 +902,8 @@ STATUS Store::ModifiedTicks(int64_t* data, int64_t* nonData) {
 Database::~Database() {
     if (scanLockFd >= 0) ::close(scanLockFd);  // releases the scan lock
 }
+
+void GroupCommitsOfThisProcess() { g_taskGroupsCommits = true; }
 
 HandleTable<Database>& Databases() {
     static HandleTable<Database> table;

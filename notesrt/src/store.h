@@ -6,12 +6,32 @@
 // numbers, $UpdatedBy, item times) is decided by note.cpp, and the API
 // calls live in nsfdb.cpp, nsfnote.cpp, nsfitem.cpp and nsfsearch.cpp.
 // Times are kept as ticks (see timeutil.h). A Store, like the database
-// handle that owns it, serves one thread at a time.
+// handle that owns it, serves one thread at a time; the one other thread
+// that may touch it is the group flusher (below), which waits its turn.
+//
+// Group commit: in a server task (and in any program whose notes.ini says
+// DbGroupCommit=1; DbGroupCommit=0 turns it off), a connection that writes
+// notes in a row (a second note update or deletion within a few
+// milliseconds of the previous one) gathers the next
+// updates into one transaction, each update a savepoint of its own, and
+// commits and syncs the group when it holds 1,000 updates, when it is
+// 20 ms old (a thread of the process sees to that while
+// the writer is busy elsewhere), and when the handle is synced or closed.
+// So another writer of the file waits for the lock about that long at
+// most, and after each group the writer leaves the lock free for a moment
+// so that a waiting writer gets it. An update that returned is in the
+// process until its group is committed, and on disk, safe from a power
+// cut, once the group is synced; a group that fails to commit or sync is
+// reported by the next write and by SyncWrites, so that its writer knows
+// what it wrote may be lost. A single update, and every other write
+// (information, copies, listings), commits on its own.
 #ifndef NOTESRT_SRC_STORE_H
 #define NOTESRT_SRC_STORE_H
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -89,18 +109,32 @@ public:
 
     const std::string& Path() const { return path_; }
 
-    // Transactions. A read transaction pins one snapshot; a write
-    // transaction waits for other writers up to the busy timeout.
+    // Transactions. A read transaction pins one snapshot (inside an open
+    // group, the group's); a write transaction waits for other writers up
+    // to the busy timeout. A write that may join a group is a note's
+    // update or deletion; any other write commits the open group first and
+    // then commits on its own.
+    enum class Grouping { kAlone, kMayGroup };
     STATUS BeginRead();
-    STATUS BeginWrite();
+    void EndRead();
+    STATUS BeginWrite(Grouping grouping = Grouping::kAlone);
     // Commits (subject to fault injection); on failure rolls back. A
-    // commit survives the process being killed; it survives a power cut
-    // once SyncWrites has returned.
+    // commit on its own survives the process being killed; one in a group
+    // once the group is committed. Either survives a power cut once its
+    // group is synced or SyncWrites has returned.
     STATUS Commit();
     void Rollback();
-    // Makes every commit of this connection so far durable on disk: one
-    // flush of the log (or of the file, without one).
+    // Makes every write of this connection so far durable on disk: commits
+    // the open group, then one flush of the log (or of the file, without
+    // one). Answers the failure of any group that could not be committed or
+    // synced since the connection was opened.
     STATUS SyncWrites();
+    // The group flusher's turn: commits the open group when it is due and
+    // the connection is not in use.
+    void FlushGroupIfIdle();
+    // From now on, reads outside transactions come from the snapshot of
+    // the latest change listing (see above).
+    void ReadAsOfListings() { readsAsOfListings_ = true; }
 
     // Rows. found is false (with NOERROR) when the note does not exist.
     STATUS ReadNote(NOTEID id, NoteRow* row, bool* found);
@@ -168,10 +202,38 @@ private:
     STATUS LatestTicks(int64_t* ticks);
     STATUS ListFromSnapshot(WORD classMask, ChangeWindow window, int64_t afterTicks,
                             std::vector<NoteRow>* rows, int64_t* untilTicks);
+    static int WaitWhileBusy(void* store, int attempts);
+    void PinSnapshot();
+    void Unpin();
+    STATUS OpenGroupIfWriting();
+    bool GroupDue() const;
+    // Commits and syncs the open group; a failure is kept in lostWrites_.
+    STATUS FlushGroup();
+    STATUS SyncLog();
+    void RollbackTransaction();
 
     std::string path_;
     sqlite3* db_ = nullptr;
     bool wrote_ = false;  // a commit since the last SyncWrites
+    // Held from a transaction's beginning to its end and for every
+    // statement, so that the flusher commits only between documents.
+    std::recursive_mutex mutex_;
+    using Clock = std::chrono::steady_clock;
+    struct Group {
+        bool open = false;
+        bool inDocument = false;  // a savepoint of the group is open
+        int documents = 0;
+        Clock::time_point began;
+    } group_;
+    bool groupsCommits_ = false;
+    bool readsAsOfListings_ = false;
+    bool pinned_ = false;  // the snapshot of the latest listing is held
+    int heldReads_ = 0;    // read transactions inside the group or the pinned snapshot
+    Clock::time_point lastWriteEnd_;  // when the latest write transaction ended
+    Clock::time_point freeUntil_;     // the lock is left free until then after a group
+    Clock::time_point busySince_;
+    std::chrono::milliseconds busyTimeout_{0};
+    STATUS lostWrites_ = NOERROR;  // the first group that failed
     int schemaVersion_ = 0;
     std::unordered_map<const char*, sqlite3_stmt*> statements_;
 };
@@ -179,12 +241,13 @@ private:
 // Commits or rolls back a write transaction on every way out of a scope.
 class WriteTransaction {
 public:
-    explicit WriteTransaction(Store& store) : store_(store) {}
+    explicit WriteTransaction(Store& store, Store::Grouping grouping = Store::Grouping::kAlone)
+        : store_(store), grouping_(grouping) {}
     ~WriteTransaction() {
         if (open_) store_.Rollback();
     }
     STATUS Begin() {
-        STATUS status = store_.BeginWrite();
+        STATUS status = store_.BeginWrite(grouping_);
         open_ = status == NOERROR;
         return status;
     }
@@ -195,6 +258,7 @@ public:
 
 private:
     Store& store_;
+    Store::Grouping grouping_;
     bool open_ = false;
 };
 
@@ -203,7 +267,7 @@ class ReadTransaction {
 public:
     explicit ReadTransaction(Store& store) : store_(store) {}
     ~ReadTransaction() {
-        if (open_) store_.Rollback();
+        if (open_) store_.EndRead();
     }
     STATUS Begin() {
         STATUS status = store_.BeginRead();
@@ -225,6 +289,10 @@ struct Database {
 };
 
 HandleTable<Database>& Databases();
+
+// Connections opened from now on group their commits (see Store), unless
+// notes.ini says otherwise: called when a server task starts.
+void GroupCommitsOfThisProcess();
 
 // Runs the body of an API call; an exception (running out of memory is the
 // one expected) ends the call with onException instead of crossing the API.

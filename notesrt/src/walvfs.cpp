@@ -279,6 +279,10 @@ const char* GatheringVfsName() {
     static std::once_flag registered;
     static sqlite3_vfs vfs;
     std::call_once(registered, [] {
+        // SQLite's count of the memory it holds takes a lock at every
+        // allocation; nothing here reads it. Refused (and harmless) when
+        // SQLite was started already.
+        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
         // The default VFS's calls serve for everything but opening files.
         vfs = *DefaultVfs();
         vfs.szOsFile = (int)kGatherFileSize + DefaultVfs()->szOsFile;

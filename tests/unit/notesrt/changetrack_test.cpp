@@ -254,6 +254,36 @@ TEST_F(ChangeTrackTest, OpenExtendedAnswersNothingChangedWithoutAHandle) {
     NSFDbClose(opened);
 }
 
+// A handle with the scan lock (a pass's input) reads the notes as its
+// latest listing found them, in one snapshot, until it writes: a change
+// committed meanwhile belongs to the next listing. Other handles see it.
+TEST_F(ChangeTrackTest, ScanningHandleReadsAsOfItsListingUntilItWrites) {
+    NOTEID id = SaveDoc(db_, "Subject", "listed");
+    DBHANDLE scanner = NULLHANDLE;
+    ASSERT_EQ(NOERROR, NSFDbOpenExtended("test.nsf", DBOPEN_WITH_SCAN_LOCK, NULLHANDLE, nullptr, &scanner,
+                                         nullptr, nullptr));
+    databases_.push_back(scanner);
+    TIMEDATE until{};
+    DHANDLE table = NULLHANDLE;
+    ASSERT_EQ(NOERROR, NSFDbGetModifiedNoteTable(scanner, NOTE_CLASS_DOCUMENT, kWildcard, &until, &table));
+    IDDestroyTable(table);
+    UpdateDoc(db_, id, "Subject", "changed after the listing");
+
+    auto subject = [&](DBHANDLE db) {
+        NOTEHANDLE note = OpenNote(db, id);
+        char text[64] = "";
+        NSFItemGetText(note, "Subject", text, sizeof text);
+        Close(note);
+        return std::string(text);
+    };
+    EXPECT_EQ("listed", subject(scanner));
+    EXPECT_EQ(1u, OidOf(scanner, id).Sequence);
+    EXPECT_EQ("changed after the listing", subject(db_));
+    SaveDoc(scanner);
+    EXPECT_EQ("changed after the listing", subject(scanner));
+    EXPECT_EQ(2u, OidOf(scanner, id).Sequence);
+}
+
 // Writer processes change notes while tables are taken one after another,
 // each starting where the last ended: every committed update falls in
 // exactly one window, and that window's table lists its note. The writers

@@ -12,6 +12,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -334,4 +335,106 @@ TEST_F(GatheringVfsTest, PowerCutAcrossProcessesKeepsWhatAnyCloseSynced) {
         EXPECT_GE(after, before - 5) << "at most the last writes of the killed writer are lost";
         EXPECT_GE(after, before - (before % 5 == 0 ? 5 : before % 5));
     }
+}
+
+// Group commit, as a server task's connections do it (notes.ini turns it on
+// here): updates in a row are committed and synced by group.
+class GroupCommitTest : public GatheringVfsTest {
+protected:
+    void SetUp() override {
+        GatheringVfsTest::SetUp();
+        testenv::WriteFile(DataPath("notes.ini"), "DbGroupCommit=1\nDbBusyTimeout=1000\n");
+    }
+    // Creates count notes in a row; their note IDs.
+    std::vector<NOTEID> SaveInARow(DBHANDLE db, int count) {
+        std::vector<NOTEID> ids;
+        for (int n = 0; n < count; ++n) ids.push_back(SaveDoc(db, "Subject", std::to_string(n).c_str()));
+        return ids;
+    }
+};
+
+// Another connection sees a group once it is committed: by its age, even
+// when the writer does nothing more, and at the latest when the writer
+// closes; a power cut then loses none of it.
+TEST_F(GroupCommitTest, GroupsAreCommittedByAgeAndAtCloseAndSurviveAPowerCut) {
+    NRTFaultKeepUnsynced(TRUE);
+    DBHANDLE writer = CreateDb();
+    DBHANDLE reader = OpenDb();
+    std::vector<NOTEID> ids = SaveInARow(writer, 300);
+    usleep(200 * 1000);  // the flusher commits the idle group
+    EXPECT_EQ(300u, Count(reader));
+    SaveInARow(writer, 50);
+    CloseDb(writer);
+    EXPECT_EQ(350u, Count(reader));
+    NRTFaultFailNth(NRT_FAULT_POWERCUT, 1, 0);
+    CloseAll();
+    ASSERT_EQ(NOERROR, NRTFaultReboot());
+    EXPECT_EQ("ok", IntegrityOf("test.nsf"));
+    DBHANDLE db = OpenDb();
+    EXPECT_EQ(350u, Count(db));
+    EXPECT_EQ("299", ItemText(db, ids.back(), "Subject"));
+}
+
+// A group that cannot be committed (the disk full) fails the update that
+// would have ended it and the close, with the disk's status: the writer
+// learns that what it wrote since the last group may be lost.
+TEST_F(GroupCommitTest, AFailedGroupIsReportedByTheNextUpdateAndTheClose) {
+    DBHANDLE writer = CreateDb();
+    SaveInARow(writer, 20);
+    NRTFaultFailAlways(NRT_FAULT_DISKFULL, ERR_DISK_FULL);
+    STATUS failed = NOERROR;
+    for (int n = 0; n < 2000 && failed == NOERROR; ++n) {
+        NOTEHANDLE note = NewNote(writer);
+        NSFItemSetText(note, "Body", std::string(1500, 'z').c_str(), MAXWORD);
+        failed = NSFNoteUpdate(note, 0);
+    }
+    EXPECT_EQ(ERR_DISK_FULL, failed);
+    NRTFaultFailAlways(NRT_FAULT_DISKFULL, 0);
+    databases_.clear();
+    EXPECT_EQ(ERR_DISK_FULL, NSFDbClose(writer));
+    CloseAll();
+    EXPECT_EQ("ok", IntegrityOf("test.nsf"));
+}
+
+// While one process writes notes as fast as it can, another writes single
+// notes: each of them gets the lock well within the busy time-out, and the
+// group writer's notes are all there once it has closed.
+TEST_F(GroupCommitTest, AnotherWriterGetsTheLockBetweenGroups) {
+    CloseDb(CreateDb());
+    int ready[2];
+    ASSERT_EQ(0, pipe(ready));
+    pid_t child = fork();
+    if (child == 0) {
+        close(ready[0]);
+        DBHANDLE db = NULLHANDLE;
+        if (NSFDbOpen("test.nsf", &db) != NOERROR) _exit(1);
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+        int written = 0;
+        for (bool told = false; std::chrono::steady_clock::now() < end; ++written) {
+            NOTEHANDLE note = NULLHANDLE;
+            NSFNoteCreate(db, &note);
+            NSFItemSetText(note, "Body", std::string(500, 's').c_str(), MAXWORD);
+            if (NSFNoteUpdate(note, 0) != NOERROR) _exit(2);
+            NSFNoteClose(note);
+            if (!told && written == 100) told = write(ready[1], &written, 1) == 1;
+        }
+        if (NSFDbClose(db) != NOERROR) _exit(3);
+        _exit(written > 1000 ? 0 : 4);
+    }
+    close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(1, read(ready[0], &byte, 1));
+    DBHANDLE db = OpenDb();
+    double longest = 0;
+    for (int n = 0; n < 20; ++n) {
+        auto start = std::chrono::steady_clock::now();
+        SaveDoc(db, "Subject", "single");
+        longest = std::max(longest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        usleep(30 * 1000);  // a single writer, not one in a row
+    }
+    EXPECT_LT(longest, 0.5);
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    close(ready[0]);
 }
