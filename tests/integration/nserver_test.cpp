@@ -387,7 +387,9 @@ TEST_F(NServerTerminalTest, AbbreviationsWorkCtrlCClearsTheLineAndHistoryIsKept)
     Type("tell p\thello\r");  // and the names of loaded tasks
     EXPECT_TRUE(Sees("Task P1 is not running \\(no message queue MQ\\$P1\\)")) << screen_;
 
+    ASSERT_TRUE(Sees("\\)> ")) << "the prompt is back: " << screen_;
     Type("frobnicate half-typed");
+    EXPECT_TRUE(Sees("frobnicate half-typed")) << screen_;
     Type("\x03");  // Ctrl-C: the line goes, the console and its task stay
     EXPECT_TRUE(Sees("\\^C")) << screen_;
     Type("h\r");
