@@ -18,6 +18,7 @@
 #include "nrt_env.h"
 #include "nrt_server.h"
 #include "console.h"
+#include "zelrep.h"
 
 namespace {
 
