@@ -13,7 +13,7 @@ if [ "${1:-}" = "--windows" ]; then
   build_dir=${BUILD_DIR:-build-win}
   scripts/sqlite-source.sh "$build_dir/sqlite"
   cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DZELREP_OS_RUNTIME=OFF -DZELREP_BENCH=OFF \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DZELREP_BENCH=OFF \
     -DZELREP_SQLITE_SOURCE="$PWD/$build_dir/sqlite" -DZELREP_GTEST_SOURCE=/usr/src/googletest \
     "$@" >/dev/null
 else

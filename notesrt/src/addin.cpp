@@ -1,8 +1,8 @@
 // addin.cpp - the add-in services of a task: the stop request, the
 // schedule timers and the default status line.
 //
-// The stop request is raised by SIGTERM or SIGINT (handlers installed by
-// AddInSDKInit) and read by AddInIdle. The timers count from the moment the
+// The stop request is raised by the platform's stop signals (handlers
+// installed by AddInSDKInit, see platform.h) and read by AddInIdle. The timers count from the moment the
 // services started; NRTAdvanceAddInClock lets tests move them forward.
 //
 // Start-up report: a server that starts the task may hand it the write end
@@ -12,13 +12,9 @@
 // it without the byte, which tells the server that the task did not start.
 #include "addinrt.h"
 
-#include <fcntl.h>
-#include <sched.h>
-#include <signal.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
+#include <csignal>
 #include <atomic>
 #include <chrono>
 #include <cstdarg>
@@ -31,6 +27,7 @@
 #include "conslog.h"
 #include "handles.h"
 #include "nrt_server.h"
+#include "platform.h"
 #include "statsrt.h"
 #include "statusline.h"
 #include "store.h"
@@ -44,7 +41,7 @@ constexpr int64_t kDayStartsAtGmt = 2 * 3600;  // AddInDayHasElapsed turns at 02
 
 volatile sig_atomic_t g_stop = 0;
 
-void OnStopSignal(int) { g_stop = 1; }
+void OnStopSignal() { g_stop = 1; }
 
 struct AddInState {
     std::mutex mutex;
@@ -79,13 +76,8 @@ std::atomic<int> g_readyFd{-1};
 // Takes the start-up pipe from the environment; programs the task starts
 // do not inherit it.
 void TakeReadyPipe() {
-    const char* text = std::getenv("NRT_READY_FD");
-    if (text == nullptr) return;
-    char* end = nullptr;
-    long fd = std::strtol(text, &end, 10);
-    unsetenv("NRT_READY_FD");
-    if (*end != '\0' || fd < 3 || fcntl(int(fd), F_SETFD, FD_CLOEXEC) != 0) return;
-    g_readyFd = int(fd);
+    int fd = TakeReadyDescriptor();
+    if (fd >= 0) g_readyFd = fd;
 }
 
 void ReportReady() {
@@ -95,18 +87,6 @@ void ReportReady() {
         // The server is gone; nothing to tell.
     }
     close(fd);
-}
-
-void InstallStopHandlers() {
-    struct sigaction action;
-    std::memset(&action, 0, sizeof(action));
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    // Interrupted reads and writes go on; waits (poll) return early, so a
-    // task blocked on its queue notices the request at once.
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
 }
 
 std::string DefaultTaskName(const char* programPath) {
@@ -120,7 +100,7 @@ std::string DefaultTaskName(const char* programPath) {
 
 void StartAddInServices(const char* programPath) {
     GroupCommitsOfThisProcess();
-    InstallStopHandlers();
+    InstallStopHandlers(OnStopSignal);
     TakeReadyPipe();
     AddInState& state = State();
     HANDLE line = AddInCreateStatusLine(DefaultTaskName(programPath).c_str());
@@ -157,7 +137,7 @@ extern "C" {
 
 BOOL LNPUBLIC AddInIdle(void) {
     nrt::ReportReady();
-    sched_yield();
+    nrt::YieldToOthers();
     return nrt::StopRequested() ? TRUE : FALSE;
 }
 

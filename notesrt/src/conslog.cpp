@@ -9,14 +9,11 @@
 // than the rest of the line's work. So the messages of AddInLogMessageText
 // bound for a pipe are gathered and written together, at most kPipeDelay
 // after the first of them, by whichever comes first: a later message, or a
-// flusher thread that has every signal blocked (signals still reach the
-// task's own thread). console.log always gets each message at once.
+// flusher thread that no signal interrupts (signals still reach the task's
+// own thread). console.log always gets each message at once.
 #include "conslog.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <stdio_ext.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,7 +29,7 @@
 #include "addin.h"
 #include "env.h"
 #include "nrt_server.h"
-#include "osfiles.h"
+#include "platform.h"
 #include "osmisc.h"
 #include "status.h"
 #include "timecalc.h"
@@ -68,11 +65,6 @@ bool WriteAll(int fd, const std::string& data) {
 constexpr auto kPipeDelay = std::chrono::milliseconds(2);
 constexpr size_t kMaxGathered = 64 * 1024;
 
-bool StdoutIsPipe() {
-    struct stat info;
-    return fstat(STDOUT_FILENO, &info) == 0 && S_ISFIFO(info.st_mode);
-}
-
 // Standard output, with the gathering of messages bound for a pipe.
 class StdoutWriter {
 public:
@@ -88,7 +80,7 @@ public:
             WriteAll(STDOUT_FILENO, block);
             return;
         }
-        if (__fpending(stdout) > 0) {
+        if (MayHoldOutput(stdout)) {
             WriteGatheredLocked();
             std::fflush(stdout);
         }
@@ -129,14 +121,7 @@ private:
     bool FlusherRunningLocked() {
         if (flusherTried_) return flusher_.joinable() && !stopping_;
         flusherTried_ = true;
-        sigset_t all, previous;
-        sigfillset(&all);
-        pthread_sigmask(SIG_SETMASK, &all, &previous);
-        try {
-            flusher_ = std::thread([this] { RunFlusher(); });
-        } catch (...) {
-        }
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        flusher_ = StartQuietThread([this] { RunFlusher(); });
         if (flusher_.joinable()) std::atexit(StopAtExit);
         return flusher_.joinable();
     }
@@ -191,7 +176,7 @@ int OpenConsoleLog(const std::string& dataDir, std::string* reason) {
         *reason = ErrorTextFor(status);
         return -1;
     }
-    int fd = OpenCreating(real, O_WRONLY | O_APPEND | O_CLOEXEC);
+    int fd = OpenCreating(real, O_WRONLY | O_APPEND);
     if (fd < 0) *reason = std::strerror(errno);
     return fd;
 }

@@ -7,7 +7,6 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -19,7 +18,7 @@
 
 #include "nrt_env.h"
 #include "osenv.h"
-#include "osfiles.h"
+#include "platform.h"
 #include "status.h"
 
 namespace nrt {
@@ -55,14 +54,6 @@ std::string Trim(const std::string& text) {
     if (begin == std::string::npos) return "";
     size_t end = text.find_last_not_of(" \t\r\n");
     return text.substr(begin, end - begin + 1);
-}
-
-std::string AbsoluteDirectory(const char* path) {
-    char resolved[PATH_MAX];
-    if (realpath(path, resolved) == nullptr) return "";
-    struct stat info;
-    if (stat(resolved, &info) != 0 || !S_ISDIR(info.st_mode)) return "";
-    return resolved;
 }
 
 // Caller holds the mutex.

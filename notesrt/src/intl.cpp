@@ -31,6 +31,7 @@
 #include "env.h"
 #include "intl.h"
 #include "nrt_env.h"
+#include "platform.h"
 #include "timecalc.h"
 
 namespace nrt {
@@ -68,36 +69,6 @@ struct SystemZone {
     Zone zone;
     DstLaw law;
 };
-
-// The C library's calendar calls differ by platform; these three are the
-// only ones the zone reading needs.
-void GmTime(std::time_t at, std::tm* out) {
-#ifdef _WIN32
-    gmtime_s(out, &at);
-#else
-    gmtime_r(&at, out);
-#endif
-}
-
-std::time_t GmTimeToSeconds(std::tm* fields) {
-#ifdef _WIN32
-    return _mkgmtime(fields);
-#else
-    return timegm(fields);
-#endif
-}
-
-// Local time of at, with the zone's offset east of GMT in seconds.
-void LocalTime(std::time_t at, std::tm* out, long* eastSeconds) {
-#ifdef _WIN32
-    localtime_s(out, &at);
-    std::tm copy = *out;
-    *eastSeconds = long(_mkgmtime(&copy) - at);
-#else
-    localtime_r(&at, out);
-    *eastSeconds = out->tm_gmtoff;
-#endif
-}
 
 int WeekOfMonth(int day, int daysInMonth) { return day > daysInMonth - 7 ? -1 : (day - 1) / 7 + 1; }
 

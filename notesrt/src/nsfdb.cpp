@@ -2,13 +2,12 @@
 // information buffer, note information, and the modified-note table.
 //
 // Every database handle owns its own SQLite connection (store.h). The
-// scan lock of NSFDbOpenExtended is an flock on a side file, so the
+// scan lock of NSFDbOpenExtended is a file lock on a side file, so the
 // operating system drops it when the handle closes or the process dies; a
 // handle that holds it reads as of its latest change listing until it
 // writes. Closing a handle commits its open group of updates and makes
 // everything it wrote durable.
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,8 +20,8 @@
 #include "nrt_fault.h"
 #include "nsfdb.h"
 #include "nsfnote.h"
-#include "osfiles.h"
 #include "ostime.h"
+#include "platform.h"
 #include "status.h"
 #include "store.h"
 #include "timeutil.h"
@@ -54,14 +53,12 @@ STATUS OpenStore(const char* path, std::unique_ptr<Store>* store) {
 }
 
 STATUS TakeScanLock(const std::string& path, int* fd) {
-    *fd = OpenCreating(ScanLockPath(path), O_RDWR | O_CLOEXEC);
+    *fd = OpenCreating(ScanLockPath(path), O_RDWR);
     if (*fd < 0) return StatusFromErrno(errno, "scan lock of " + path);
-    if (flock(*fd, LOCK_EX | LOCK_NB) == 0) return NOERROR;
-    int error = errno;
+    if (LockFile(*fd, FileLock::kExclusive, false)) return NOERROR;
     ::close(*fd);
     *fd = -1;
-    if (error == EWOULDBLOCK) return Fail(ERR_ALREADY_LOCKED, "scan lock of " + path);
-    return StatusFromErrno(error, "scan lock of " + path);
+    return Fail(ERR_ALREADY_LOCKED, "scan lock of " + path);
 }
 
 DBHANDLE AddHandle(std::unique_ptr<Store> store, int scanLockFd) {
@@ -115,13 +112,13 @@ STATUS OpenExtended(const char* path, WORD options, TIMEDATE* modifiedTime, DBHA
 // The database's file, its log and shared memory, and their records of
 // unsynced writes.
 void RemoveStoreFiles(const std::string& file) {
-    for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((file + suffix).c_str());
-    for (const char* suffix : {"", "-wal"}) ::unlink(UnsyncedPath(file + suffix).c_str());
+    for (const char* suffix : {"", "-wal", "-shm"}) RemoveFile(file + suffix);
+    for (const char* suffix : {"", "-wal"}) RemoveFile(UnsyncedPath(file + suffix));
 }
 
 void RemoveFiles(const std::string& file) {
     RemoveStoreFiles(file);
-    ::unlink(ScanLockPath(file).c_str());
+    RemoveFile(ScanLockPath(file));
 }
 
 // Replaces an existing file only when it is one of our databases (with

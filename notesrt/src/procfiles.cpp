@@ -3,9 +3,7 @@
 // the runtime's private directory.
 #include "procfiles.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,8 +15,7 @@
 #include <thread>
 
 #include "env.h"
-#include "localsock.h"
-#include "osfiles.h"
+#include "platform.h"
 #include "status.h"
 
 namespace nrt {
@@ -70,11 +67,10 @@ bool Unwrap(const std::string& file, std::string* content) {
     return true;
 }
 
-// Takes the lock (LOCK_EX or LOCK_SH) if it comes free within patience.
-bool LockWithin(int fd, int operation, std::chrono::milliseconds patience) {
+// Takes the lock if it comes free within patience.
+bool LockWithin(int fd, FileLock lock, std::chrono::milliseconds patience) {
     auto deadline = std::chrono::steady_clock::now() + patience;
-    while (flock(fd, operation | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    while (!LockFile(fd, lock, false)) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::microseconds(50));
     }
@@ -82,27 +78,22 @@ bool LockWithin(int fd, int operation, std::chrono::milliseconds patience) {
 }
 
 int WriteInPlace(int fd, const std::string& bytes) {
-    LockWithin(fd, LOCK_EX, kWriterPatience);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, off_t(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        done += size_t(n);
-    }
+    LockWithin(fd, FileLock::kExclusive, kWriterPatience);
+    int error = WriteAt(fd, bytes.data(), bytes.size(), 0);
+    if (error != 0) return error;
     // A shorter content leaves the end of the longer one behind it, which
     // is cut off; a truncation to the same length would still cost a
     // change of the file's times.
     struct stat info;
     if (fstat(fd, &info) == 0 && info.st_size <= off_t(bytes.size())) return 0;
-    return ftruncate(fd, off_t(bytes.size())) == 0 ? 0 : errno;
+    return TruncateFile(fd, int64_t(bytes.size()));
 }
 
 // The whole file; false when it is gone or cannot be read.
-bool ReadWhole(int dir, const std::string& name, std::string* bytes) {
-    int fd = openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    LockWithin(fd, LOCK_SH, kReaderPatience);
+bool ReadWhole(const std::string& dataDir, const char* part, const std::string& name, std::string* bytes) {
+    int fd = -1;
+    if (OpenPrivateFile(dataDir, part, name, false, &fd) != NOERROR) return false;
+    LockWithin(fd, FileLock::kShared, kReaderPatience);
     bytes->clear();
     char buffer[16384];
     ssize_t n;
@@ -115,10 +106,10 @@ bool ReadWhole(int dir, const std::string& name, std::string* bytes) {
     return n == 0;
 }
 
-bool ReadContent(int dir, const std::string& name, std::string* content) {
+bool ReadContent(const std::string& dataDir, const char* part, const std::string& name, std::string* content) {
     std::string bytes;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
-        if (!ReadWhole(dir, name, &bytes)) return false;
+        if (!ReadWhole(dataDir, part, name, &bytes)) return false;
         if (Unwrap(bytes, content)) return true;
     }
     return false;
@@ -138,59 +129,32 @@ OwnFile NewOwnFile(const char* part, const std::string& suffix) {
     return OwnFile{DataDirectory(), part, suffix.empty() ? name : name + "." + suffix};
 }
 
-// The file, created when missing (given to the server's user when root
-// made it); never through a link. -1 with errno on failure.
-int OpenOwnFile(int dir, const OwnFile& file) {
-    const int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC;
-    int fd = openat(dir, file.name.c_str(), flags);
-    if (fd >= 0 || errno != ENOENT) return fd;
-    fd = openat(dir, file.name.c_str(), flags | O_CREAT | O_EXCL, NewFileMode());
-    if (fd >= 0) GiveToServerUser(file.dataDir, dir, file.name);
-    return fd;
-}
-
 STATUS ReplaceOwnFile(const OwnFile& file, const std::string& content) {
-    int dir = -1;
-    STATUS status = OpenPrivateDirectory(file.dataDir, file.part, true, &dir);
+    int fd = -1;
+    STATUS status = OpenPrivateFile(file.dataDir, file.part, file.name, true, &fd);
     if (status != NOERROR) return status;
-    int fd = OpenOwnFile(dir, file);
-    int error = fd < 0 ? errno : WriteInPlace(fd, WithHeader(content));
-    if (fd >= 0 && close(fd) != 0 && error == 0) error = errno;
-    close(dir);
+    int error = WriteInPlace(fd, WithHeader(content));
+    if (close(fd) != 0 && error == 0) error = errno;
     return error == 0 ? NOERROR : StatusFromErrno(error, "writing " + file.name + " in " + file.part);
 }
 
-void RemoveOwnFile(const OwnFile& file) {
-    int dir = -1;
-    if (OpenPrivateDirectory(file.dataDir, file.part, false, &dir) != NOERROR) return;
-    unlinkat(dir, file.name.c_str(), 0);
-    close(dir);
-}
+void RemoveOwnFile(const OwnFile& file) { RemovePrivateFile(file.dataDir, file.part, file.name); }
 
 std::vector<LiveFile> LiveFiles(const char* part) {
     std::vector<LiveFile> files;
-    int dir = -1;
-    if (OpenPrivateDirectory(DataDirectory(), part, false, &dir) != NOERROR) return files;
-    DIR* handle = fdopendir(dir);
-    if (handle == nullptr) {
-        close(dir);
-        return files;
-    }
+    std::string dataDir = DataDirectory();
     std::map<std::string, bool> alive;
-    while (struct dirent* entry = readdir(handle)) {
-        std::string file = entry->d_name;
-        if (file == "." || file == "..") continue;
+    for (const std::string& file : PrivateFileNames(dataDir, part)) {
         std::string token = TokenOfFile(file);
         auto known = alive.find(token);
         if (known == alive.end()) known = alive.emplace(token, TokenAlive(token)).first;
         if (!known->second) {
-            unlinkat(dir, file.c_str(), 0);
+            RemovePrivateFile(dataDir, part, file);
             continue;
         }
         LiveFile live{"", DWORD(std::strtoul(token.c_str(), nullptr, 10))};
-        if (ReadContent(dir, file, &live.content)) files.push_back(std::move(live));
+        if (ReadContent(dataDir, part, file, &live.content)) files.push_back(std::move(live));
     }
-    closedir(handle);
     return files;
 }
 

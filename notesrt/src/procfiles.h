@@ -3,8 +3,8 @@
 // its statistics (stats.cpp).
 //
 // Each file is DATA/.notesrt/<part>/<token>[.<suffix>] in the runtime's
-// private directory (osfiles.h), where <token> is the owning process's
-// liveness token (localsock.h). A file's content is replaced as a whole: a
+// private directory (platform.h), where <token> is the owning process's
+// liveness token (platform.h). A file's content is replaced as a whole: a
 // reader gets the old content or the new, never a part. Readers skip and
 // remove the files of processes that have ended, also of those that were
 // killed.

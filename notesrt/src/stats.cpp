@@ -11,8 +11,6 @@
 // older instances of unique statistics and sort by full name.
 #include "stats.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -27,6 +25,7 @@
 #include "memory.h"
 #include "misc.h"
 #include "nrt_server.h"
+#include "platform.h"
 #include "procfiles.h"
 #include "statsrt.h"
 #include "status.h"
@@ -187,7 +186,7 @@ void DecodeFile(const LiveFile& file, std::vector<Statistic>* stats) {
 struct OwnStatistics {
     std::mutex mutex;
     std::map<std::string, Statistic> byKey;
-    pid_t owner = 0;  // a forked child starts with none of its parent's
+    unsigned long owner = 0;  // a forked child starts with none of its parent's
 };
 
 OwnStatistics& Own() {
@@ -197,9 +196,9 @@ OwnStatistics& Own() {
 
 // Called with the mutex held.
 std::map<std::string, Statistic>& OwnMap(OwnStatistics& own) {
-    if (own.owner != getpid()) {
+    if (own.owner != ProcessId()) {
         own.byKey.clear();
-        own.owner = getpid();
+        own.owner = ProcessId();
     }
     return own.byKey;
 }

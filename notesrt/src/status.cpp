@@ -10,6 +10,7 @@
 
 #include "nrt_env.h"
 #include "osmisc.h"
+#include "platform.h"
 
 namespace nrt {
 namespace {
@@ -83,8 +84,9 @@ STATUS Fail(STATUS status, const std::string& context) {
 
 void ClearLastError() { t_last_error.clear(); }
 
-STATUS StatusFromSqlite(int rc, const std::string& context, const char* message, int systemErrno) {
+STATUS StatusFromSqlite(int rc, const std::string& context, const char* message, int systemError) {
     if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE) return NOERROR;
+    int systemErrno = CommonErrnoOfSqlite(systemError);
     STATUS status;
     switch (rc & 0xFF) {
         case SQLITE_NOMEM: status = ERR_MEMORY; break;
@@ -110,6 +112,7 @@ STATUS StatusFromSqlite(int rc, const std::string& context, const char* message,
 
 STATUS StatusFromErrno(int err, const std::string& context) {
     STATUS status;
+    err = CommonErrno(err);
     switch (err) {
         case 0: return NOERROR;
         case ENOENT:
@@ -118,8 +121,7 @@ STATUS StatusFromErrno(int err, const std::string& context) {
         case EACCES:
         case EPERM:
         case EROFS: status = ERR_NOACCESS; break;
-        case ENOSPC:
-        case EDQUOT: status = ERR_DISK_FULL; break;
+        case ENOSPC: status = ERR_DISK_FULL; break;
         case EEXIST: status = ERR_FILE_EXISTS; break;
         case EISDIR: status = ERR_DIRECTORY; break;
         case ENAMETOOLONG:

@@ -5,7 +5,7 @@
 // carries our application id and its schema version is one we know; the
 // check only reads, so a foreign file is never written. New files are
 // built under a temporary name and linked into place when complete, with
-// the runtime's file mode (osfiles.h). A file this process may only read is
+// the runtime's file mode (platform.h). A file this process may only read is
 // opened read-only: reads work, writes answer ERR_NOACCESS.
 #include "store.h"
 
@@ -18,7 +18,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <set>
 #include <thread>
 
@@ -26,7 +25,7 @@
 #include "fault.h"
 #include "nrt_fault.h"
 #include "nsfdb.h"
-#include "osfiles.h"
+#include "platform.h"
 #include "status.h"
 #include "timeutil.h"
 #include "unsynced.h"
@@ -153,14 +152,13 @@ int BusyTimeoutMs() {
 }
 
 std::string TemporaryNameFor(const std::string& path) {
-    std::random_device random;
-    return path + ".creating-" + std::to_string(getpid()) + "-" + std::to_string(random());
+    return path + ".creating-" + std::to_string(ProcessId()) + "-" + std::to_string(RandomNumber());
 }
 
 void RemoveDatabaseFiles(const std::string& path) {
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
-        ::unlink((path + suffix).c_str());
-        ::unlink(UnsyncedPath(path + suffix).c_str());
+        RemoveFile(path + suffix);
+        RemoveFile(UnsyncedPath(path + suffix));
     }
 }
 
@@ -171,7 +169,7 @@ void RemoveDatabaseFiles(const std::string& path) {
 // for those who may write, so a failure here is no failure of the creation.
 void CreateLogFiles(const std::string& path) {
     for (const char* suffix : {"-wal", "-shm"}) {
-        int fd = OpenCreating(path + suffix, O_WRONLY | O_CLOEXEC);
+        int fd = OpenCreating(path + suffix, O_WRONLY);
         if (fd >= 0) ::close(fd);
     }
 }
@@ -188,8 +186,8 @@ public:
     void Add(Store* store) {
         std::lock_guard<std::mutex> lock(mutex_);
         stores_.insert(store);
-        if (startedIn_ == getpid()) return;
-        startedIn_ = getpid();  // a forked child starts its own
+        if (startedIn_ == ProcessId()) return;
+        startedIn_ = ProcessId();  // a forked child starts its own
         std::thread([this] { Run(); }).detach();
     }
     void Remove(Store* store) {
@@ -207,7 +205,7 @@ private:
     }
     std::mutex mutex_;
     std::set<Store*> stores_;
-    pid_t startedIn_ = 0;
+    unsigned long startedIn_ = 0;
 };
 
 }  // namespace
@@ -452,7 +450,7 @@ STATUS Store::Create(const std::string& path, const std::string& info) {
 
     std::string temporary = TemporaryNameFor(path);
     // The file has the runtime's mode before anything is written to it.
-    int fd = OpenCreating(temporary, O_RDWR | O_EXCL | O_CLOEXEC);
+    int fd = OpenCreating(temporary, O_RDWR | O_EXCL);
     if (fd < 0) return StatusFromErrno(errno, "create " + path);
     ::close(fd);
     STATUS status;
@@ -479,8 +477,8 @@ STATUS Store::Create(const std::string& path, const std::string& info) {
         if (status == NOERROR) status = building.Exec("PRAGMA journal_mode = WAL");
     }  // closing the only connection folds the log back into the file
     if (status == NOERROR) status = SyncFile(temporary);
-    if (status == NOERROR && ::link(temporary.c_str(), path.c_str()) != 0)
-        status = StatusFromErrno(errno, "create " + path);
+    int linked = status == NOERROR ? LinkNewName(temporary, path) : 0;
+    if (linked != 0) status = StatusFromErrno(linked, "create " + path);
     RemoveDatabaseFiles(temporary);
     if (status == NOERROR) CreateLogFiles(path);
     // The new names themselves survive a power cut.

@@ -1,20 +1,13 @@
 // timeutil.cpp - conversions between TIMEDATE and ticks, and the clock.
 #include "timeutil.h"
 
-#ifdef _WIN32
-#define _CRT_RAND_S  // rand_s, the system's random source
-#include <stdlib.h>
-#else
-#include <sys/random.h>
-#include <unistd.h>
-#endif
-#include <errno.h>
 #include <time.h>
 
 #include <chrono>
 #include <thread>
 
 #include "ostime.h"
+#include "platform.h"
 #include "timecalc.h"
 
 namespace nrt {
@@ -53,14 +46,7 @@ void SleepUntilTicks(int64_t ticks) {
 }
 
 TIMEDATE RandomTimedate() {
-    uint64_t bits = 0;
-#ifdef _WIN32
-    unsigned int low = 0, high = 0;
-    if (rand_s(&low) == 0 && rand_s(&high) == 0) bits = ((uint64_t)high << 32) | low;
-#else
-    if (getrandom(&bits, sizeof bits, 0) != (ssize_t)sizeof bits)
-        bits = ((uint64_t)getpid() << 32) ^ (uint64_t)CurrentTicks() ^ (uint64_t)(uintptr_t)&bits;
-#endif
+    uint64_t bits = RandomNumber();
     TIMEDATE td;
     td.Innards[0] = (DWORD)bits;
     td.Innards[1] = (DWORD)(bits >> 32);

@@ -3,14 +3,13 @@
 //
 // A side file holds records appended one write() each: a header (magic,
 // length, offset, the file's size before the change) and the length bytes
-// the change overwrote from offset on. Writers hold a shared flock on the
+// the change overwrote from offset on. Writers hold a shared lock on the
 // side file from their record to the end of their write, a sync holds it
 // exclusively from its flush to the record's emptying. A record cut short
 // by a killed process belongs to a write that never began, and is ignored.
 #include "unsynced.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +21,7 @@
 #include "env.h"
 #include "fault.h"
 #include "nrt_fault.h"
+#include "platform.h"
 #include "status.h"
 #include "store.h"
 
@@ -38,12 +38,12 @@ struct RecordHeader {
     int64_t sizeBefore;
 };
 
-// Holds an flock for its scope.
-class FileLock {
+// Holds a file lock for its scope.
+class ScopedLock {
 public:
-    FileLock(int fd, int operation) : fd_(fd) { locked_ = fd_ >= 0 && flock(fd_, operation) == 0; }
-    ~FileLock() {
-        if (locked_) flock(fd_, LOCK_UN);
+    ScopedLock(int fd, FileLock lock) : fd_(fd) { locked_ = fd_ >= 0 && LockFile(fd_, lock, true); }
+    ~ScopedLock() {
+        if (locked_) UnlockFile(fd_);
     }
     bool Locked() const { return locked_; }
 
@@ -63,18 +63,6 @@ bool WriteAll(int fd, const char* data, size_t size) {
     return true;
 }
 
-bool PwriteAll(int fd, const char* data, size_t size, off_t offset) {
-    while (size > 0) {
-        ssize_t written = ::pwrite(fd, data, size, offset);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        data += written;
-        size -= (size_t)written;
-        offset += written;
-    }
-    return true;
-}
-
 struct Record {
     RecordHeader header;
     std::string bytes;
@@ -84,7 +72,7 @@ struct Record {
 std::vector<Record> ReadRecords(const std::string& sidePath) {
     std::vector<Record> records;
     std::string all;
-    int fd = ::open(sidePath.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = OpenExisting(sidePath, O_RDONLY);
     if (fd < 0) return records;
     char chunk[65536];
     for (ssize_t got; (got = ::read(fd, chunk, sizeof chunk)) > 0;) all.append(chunk, (size_t)got);
@@ -106,17 +94,18 @@ STATUS Revert(const std::string& sidePath) {
     std::string path = sidePath.substr(0, sidePath.size() - (sizeof(kSuffix) - 1));
     std::vector<Record> records = ReadRecords(sidePath);
     STATUS status = NOERROR;
-    int fd = records.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    int fd = records.empty() ? -1 : OpenExisting(path, O_RDWR);
     if (fd >= 0) {
-        for (auto record = records.rbegin(); record != records.rend() && status == NOERROR; ++record) {
-            bool done = PwriteAll(fd, record->bytes.data(), record->bytes.size(), record->header.offset) &&
-                        ::ftruncate(fd, record->header.sizeBefore) == 0;
-            if (!done) status = StatusFromErrno(errno, "reboot " + path);
+        int error = 0;
+        for (auto record = records.rbegin(); record != records.rend() && error == 0; ++record) {
+            error = WriteAt(fd, record->bytes.data(), record->bytes.size(), record->header.offset);
+            if (error == 0) error = TruncateFile(fd, record->header.sizeBefore);
         }
-        if (status == NOERROR && ::fsync(fd) != 0) status = StatusFromErrno(errno, "reboot " + path);
+        if (error == 0) error = FlushDescriptor(fd);
+        if (error != 0) status = StatusFromErrno(error, "reboot " + path);
         ::close(fd);
     }
-    if (status == NOERROR) ::unlink(sidePath.c_str());
+    if (status == NOERROR) RemoveFile(sidePath);
     return status;
 }
 
@@ -135,7 +124,7 @@ UnsyncedRecord::~UnsyncedRecord() {
 }
 
 bool UnsyncedRecord::Open() {
-    if (fd_ < 0) fd_ = ::open(UnsyncedPath(path_).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ < 0) fd_ = OpenExisting(UnsyncedPath(path_), O_WRONLY | O_APPEND | O_CREAT);
     return fd_ >= 0;
 }
 
@@ -154,14 +143,14 @@ int UnsyncedRecord::Keep(sqlite3_file* file, sqlite3_int64 offset, sqlite3_int64
 
 int UnsyncedRecord::Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
     if (!Open()) return SQLITE_IOERR_WRITE;
-    FileLock lock(fd_, LOCK_SH);
+    ScopedLock lock(fd_, FileLock::kShared);
     int rc = lock.Locked() ? Keep(file, offset, amount) : SQLITE_IOERR_WRITE;
     return rc == SQLITE_OK ? file->pMethods->xWrite(file, data, amount, offset) : rc;
 }
 
 int UnsyncedRecord::Truncate(sqlite3_file* file, sqlite3_int64 size) {
     if (!Open()) return SQLITE_IOERR_TRUNCATE;
-    FileLock lock(fd_, LOCK_SH);
+    ScopedLock lock(fd_, FileLock::kShared);
     sqlite3_int64 current = 0;
     int rc = lock.Locked() ? file->pMethods->xFileSize(file, &current) : SQLITE_IOERR_TRUNCATE;
     if (rc == SQLITE_OK) rc = Keep(file, size, current - size);
@@ -170,22 +159,18 @@ int UnsyncedRecord::Truncate(sqlite3_file* file, sqlite3_int64 size) {
 
 int UnsyncedRecord::Sync(sqlite3_file* file, int flags) {
     if (!Open()) return SQLITE_IOERR_FSYNC;
-    FileLock lock(fd_, LOCK_EX);
+    ScopedLock lock(fd_, FileLock::kExclusive);
     int rc = lock.Locked() ? file->pMethods->xSync(file, flags) : SQLITE_IOERR_FSYNC;
-    if (rc == SQLITE_OK && ::ftruncate(fd_, 0) != 0) rc = SQLITE_IOERR_FSYNC;
+    if (rc == SQLITE_OK && TruncateFile(fd_, 0) != 0) rc = SQLITE_IOERR_FSYNC;
     return rc;
 }
 
 STATUS SyncFile(const std::string& path) {
     if (PowerIsOff()) return Fail(ERR_IO, "flush " + path);
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return StatusFromErrno(errno, "flush " + path);
-    int rc = ::fsync(fd);
-    int error = errno;
-    ::close(fd);
-    if (rc != 0) return StatusFromErrno(error, "flush " + path);
-    if (::truncate(UnsyncedPath(path).c_str(), 0) != 0 && errno != ENOENT)
-        return StatusFromErrno(errno, "flush " + path);
+    int error = FlushToDisk(path);
+    if (error != 0) return StatusFromErrno(error, "flush " + path);
+    error = TruncatePath(UnsyncedPath(path), 0);
+    if (error != 0 && error != ENOENT) return StatusFromErrno(error, "flush " + path);
     return NOERROR;
 }
 

@@ -1,5 +1,6 @@
 // osfiles.cpp - modes of new files, real locations, the server's user and
-// the private directory (see osfiles.h).
+// the private directory (see osfiles.h), and the file calls of platform.h
+// that need them.
 #include "osfiles.h"
 
 #include <fcntl.h>
@@ -9,7 +10,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <random>
 
 #include "env.h"
 #include "status.h"
@@ -90,8 +90,7 @@ void GiveTo(int dirFd, const std::string& name, const Owner& owner) {
 // Moves an entry that is in the way to a name of its own, for its owner or
 // an administrator to look at.
 void MoveAside(int dirFd, const std::string& name) {
-    std::random_device random;
-    std::string aside = name + ".foreign-" + std::to_string(getpid()) + "-" + std::to_string(random());
+    std::string aside = name + ".foreign-" + std::to_string(getpid()) + "-" + std::to_string(RandomNumber());
     renameat(dirFd, name.c_str(), dirFd, aside.c_str());
 }
 
@@ -128,6 +127,7 @@ mode_t NewFileMode() { return GroupReadable() ? 0640 : 0600; }
 mode_t NewDirectoryMode() { return GroupReadable() ? 0750 : 0700; }
 
 int OpenCreating(const std::string& path, int flags) {
+    flags |= O_CLOEXEC;
     for (;;) {
         int fd = open(path.c_str(), flags | O_CREAT | O_EXCL, NewFileMode());
         if (fd >= 0) {
@@ -138,12 +138,6 @@ int OpenCreating(const std::string& path, int flags) {
         fd = open(path.c_str(), flags & ~O_CREAT);
         if (fd >= 0 || errno != ENOENT) return fd;  // else removed meanwhile: create it
     }
-}
-
-int CreateInDirectory(int dirFd, const std::string& name) {
-    int fd = openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, NewFileMode());
-    if (fd >= 0) fchmod(fd, NewFileMode());
-    return fd;
 }
 
 int MakeDirectories(const std::string& path) {
