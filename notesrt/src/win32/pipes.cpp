@@ -5,11 +5,13 @@
 // creator makes the first instance of the pipe (FILE_FLAG_FIRST_PIPE_INSTANCE
 // fails when a live process holds it; Windows removes the pipe with its
 // last handle, so a killed creator leaves nothing behind). A thread of the
-// creator waits for senders: each connects, writes one message and waits
-// until it is read, then closes; the thread always has the next instance
-// waiting before it reads, so the name stays held. Messages are kept in
-// order for MQGet; when it has kMaxWaiting unread, the thread stops taking
-// senders, who then wait for a moment and answer that the queue is full.
+// creator takes the senders one at a time: each connects, writes one
+// message and waits for the thread's acknowledgement, given once MQGet can
+// read the message, then closes. The thread makes the next instance before
+// it lets go of the last one, so the name stays held. Messages are kept in
+// order for MQGet; when it has kMaxWaiting unread, the thread makes no
+// instance until it has room, and senders wait for a moment and answer
+// that the queue is full.
 // The pipes' default security lets only the creator's user (and the
 // administrators) write.
 #include <windows.h>
@@ -50,9 +52,9 @@ constexpr DWORD kSenderPatienceMs = 1000;
 int LastErrno() { return ErrnoOfWindowsError(GetLastError()); }
 
 HANDLE NewInstance(const std::string& pipeName, bool first) {
-    DWORD open = PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+    DWORD open = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
     return CreateNamedPipeA(pipeName.c_str(), open, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                            PIPE_UNLIMITED_INSTANCES, 0, kPipeBuffer, 0, nullptr);
+                            PIPE_UNLIMITED_INSTANCES, 1, kPipeBuffer, 0, nullptr);
 }
 
 // Waits for an overlapped operation begun on pipe; false when it failed or
@@ -86,16 +88,33 @@ bool ReadMessage(HANDLE pipe, HANDLE event, HANDLE stop, std::string* message) {
         OVERLAPPED operation = {};
         operation.hEvent = event;
         DWORD got = 0;
-        BOOL done = ReadFile(pipe, chunk, sizeof(chunk), &got, &operation);
+        BOOL done = ReadFile(pipe, chunk, sizeof(chunk), nullptr, &operation);
         DWORD error = done ? ERROR_SUCCESS : GetLastError();
-        if (error == ERROR_IO_PENDING) {
-            if (!Finish(pipe, &operation, stop, &got)) return false;
+        if (error == ERROR_IO_PENDING && !Finish(pipe, &operation, stop, &got)) return false;
+        if (error == ERROR_IO_PENDING || error == ERROR_SUCCESS || error == ERROR_MORE_DATA)
             error = GetOverlappedResult(pipe, &operation, &got, FALSE) ? ERROR_SUCCESS : GetLastError();
-        }
         if (error != ERROR_SUCCESS && error != ERROR_MORE_DATA) return false;
         message->append(chunk, got);
         if (error == ERROR_SUCCESS) return true;
     }
+}
+
+// Tells the sender on pipe that its message can be read, and waits a
+// moment for it to go: letting go of the instance before would take the
+// acknowledgement back.
+void Acknowledge(HANDLE pipe, HANDLE event, HANDLE stop) {
+    OVERLAPPED operation = {};
+    operation.hEvent = event;
+    DWORD bytes = 0;
+    if (!WriteFile(pipe, "A", 1, nullptr, &operation) && GetLastError() == ERROR_IO_PENDING)
+        Finish(pipe, &operation, stop, &bytes);
+    char unused;
+    operation = {};
+    operation.hEvent = event;
+    if (ReadFile(pipe, &unused, 1, nullptr, &operation) || GetLastError() != ERROR_IO_PENDING) return;
+    HANDLE events[2] = {event, stop};
+    if (WaitForMultipleObjects(2, events, FALSE, kSenderPatienceMs) != WAIT_OBJECT_0) CancelIo(pipe);
+    GetOverlappedResult(pipe, &operation, &bytes, TRUE);
 }
 
 // Waits until MQGet has room for another message; false once the queue closes.
@@ -107,18 +126,19 @@ bool AwaitRoom(QueueEndpoint& queue) {
 
 void TakeSenders(QueueEndpoint& queue) {
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    while (AwaitRoom(queue) && Accept(queue, event)) {
+    while (Accept(queue, event)) {
         HANDLE connected = queue.listening;
-        queue.listening = NewInstance(queue.pipeName, false);
         std::string message;
-        bool read = ReadMessage(connected, event, queue.stop, &message);
-        DisconnectNamedPipe(connected);
-        CloseHandle(connected);
-        if (read && !message.empty()) {
+        if (ReadMessage(connected, event, queue.stop, &message) && !message.empty()) {
             std::lock_guard<std::mutex> lock(queue.mutex);
             queue.datagrams.push_back(std::move(message));
             queue.changed.notify_all();
         }
+        Acknowledge(connected, event, queue.stop);
+        bool room = AwaitRoom(queue);
+        queue.listening = room ? NewInstance(queue.pipeName, false) : INVALID_HANDLE_VALUE;
+        DisconnectNamedPipe(connected);
+        CloseHandle(connected);
         if (queue.listening == INVALID_HANDLE_VALUE) break;
     }
     CloseHandle(event);
@@ -127,7 +147,8 @@ void TakeSenders(QueueEndpoint& queue) {
 // The sender's end of the pipe; waits a moment when every instance is busy.
 HANDLE ConnectAsSender(const std::string& pipeName, int* error) {
     for (int attempt = 0; attempt < 2; ++attempt) {
-        HANDLE pipe = CreateFileA(pipeName.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE pipe = CreateFileA(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                  nullptr);
         if (pipe != INVALID_HANDLE_VALUE) return pipe;
         *error = LastErrno();
         if (GetLastError() != ERROR_PIPE_BUSY || attempt > 0) break;
@@ -194,8 +215,9 @@ int WriteToQueuePipe(const std::string& pipeName, const std::string& datagram) {
     bool sent = WriteFile(pipe, datagram.data(), DWORD(datagram.size()), &written, nullptr) &&
                 written == datagram.size();
     error = sent ? 0 : LastErrno();
-    // The message is read before the sender goes.
-    if (sent) FlushFileBuffers(pipe);
+    char acknowledgement = 0;
+    DWORD got = 0;
+    if (sent && !ReadFile(pipe, &acknowledgement, 1, &got, nullptr)) error = ENOENT;  // the creator ended
     CloseHandle(pipe);
     return error;
 }

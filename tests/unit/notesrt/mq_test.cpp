@@ -1,11 +1,14 @@
 // mq_test.cpp - message queues inside one process: names, sizes, waits,
 // the quit state, the scope of a data directory, and who may use a queue
-// (a second local user, as forked children of a test run as root). Queues
-// between processes are tried in tests/integration/mq_process_test.cpp.
+// (a second local user, as forked children of a test run as root; POSIX
+// only). Queues between processes are tried in
+// tests/integration/mq_process_test.cpp.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/socket.h>
 #include <sys/un.h>
+#endif
 
 #include <chrono>
 #include <cstring>
@@ -47,6 +50,7 @@ protected:
         return status;
     }
 
+#ifndef _WIN32
     // The socket files of the data directory's queues.
     std::vector<std::string> SocketFiles() const {
         std::vector<std::string> files;
@@ -71,12 +75,12 @@ protected:
     void OpenDataDirectoryToEveryone() {
         std::filesystem::permissions(dataDir_, std::filesystem::perms::all);
     }
+#endif
 
     std::vector<MQHANDLE> open_;
 };
 
 namespace fs = std::filesystem;
-using testenv::AsOtherUser;
 
 TEST_F(MQTest, NameHeldInThisProcessAnswersDuplicate) {
     CreateAndOpen("MQ$ONE");
@@ -241,6 +245,9 @@ TEST_F(MQTest, QueuesBelongToTheirDataDirectory) {
     std::filesystem::remove_all(other);
 }
 
+#ifndef _WIN32
+using testenv::AsOtherUser;
+
 TEST_F(MQTest, QueueSocketsAreTheServerUsersOnly) {
     CreateAndOpen("MQ$MODES");
     ASSERT_EQ(1u, SocketFiles().size());
@@ -370,5 +377,7 @@ TEST_F(MQTest, RootServesTheDataDirectoryOfItsOwner) {
     EXPECT_EQ(NOERROR, Get(queue, &text, 256, 2000));
     EXPECT_EQ("from the owner", text);
 }
+
+#endif
 
 }  // namespace
