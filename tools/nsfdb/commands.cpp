@@ -2,9 +2,6 @@
 // find, delete, dump, modified and purge (see commands.h).
 #include "commands.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -19,6 +16,7 @@
 #include "ostime.h"
 #include "runtime.h"
 #include "table.h"
+#include "terminal.h"
 
 namespace nsfdb {
 namespace {
@@ -134,9 +132,7 @@ std::string LastModified(const Database& db) {
 // is one, else no limit (0).
 size_t TableWidth(const CommandLine& line) {
     if (line.Has("--width")) return ParseCount(line.Value("--width"), "--width", 0, 100000);
-    struct winsize terminal;
-    if (isatty(STDOUT_FILENO) && ioctl(STDOUT_FILENO, TIOCGWINSZ, &terminal) == 0) return terminal.ws_col;
-    return 0;
+    return TerminalColumns();
 }
 
 // One ITEM=VALUE condition of find.
