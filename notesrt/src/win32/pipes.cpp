@@ -1,10 +1,12 @@
 // pipes.cpp - local queues as message-mode named pipes (winsys.h).
 //
 // A queue's pipe is \\.\pipe\zelrep-<data directory>-<name>, the data
-// directory given by a hash of its full name without regard to case. The
-// creator makes the first instance of the pipe (FILE_FLAG_FIRST_PIPE_INSTANCE
-// fails when a live process holds it; Windows removes the pipe with its
-// last handle, so a killed creator leaves nothing behind). A thread of the
+// directory given by a hash of its full name without regard to case. Its
+// creator holds a mutex of the same name, made anew only when no live
+// process holds it (wine lets FILE_FLAG_FIRST_PIPE_INSTANCE make a second
+// first instance, so the pipe alone cannot tell), and makes the first
+// instance of the pipe. Windows removes both with their last handles, so a
+// killed creator leaves nothing behind. A thread of the
 // creator takes the senders one at a time: each connects, writes one
 // message and waits for the thread's acknowledgement, given once MQGet can
 // read the message, then closes. The thread makes the next instance before
@@ -31,6 +33,7 @@ namespace nrt {
 
 struct QueueEndpoint {
     std::string pipeName;
+    HANDLE holder = nullptr;                  // the mutex that holds the name
     HANDLE listening = INVALID_HANDLE_VALUE;  // the instance the next sender reaches
     HANDLE stop = nullptr;                    // set when the queue closes
     std::thread taker;
@@ -50,6 +53,9 @@ constexpr DWORD kPipeBuffer = 65536;
 constexpr DWORD kSenderPatienceMs = 1000;
 
 int LastErrno() { return ErrnoOfWindowsError(GetLastError()); }
+
+// The name of the mutex that holds the pipe's name.
+std::string HolderName(const std::string& pipeName) { return pipeName.substr(pipeName.rfind('\\') + 1); }
 
 HANDLE NewInstance(const std::string& pipeName, bool first) {
     DWORD open = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
@@ -173,6 +179,9 @@ std::string QueuePipeName(const std::string& dataDir, const std::string& name) {
 int CreateQueuePipe(const std::string& pipeName, std::shared_ptr<QueueEndpoint>* endpoint) {
     auto queue = std::make_shared<QueueEndpoint>();
     queue->pipeName = pipeName;
+    queue->holder = CreateMutexA(nullptr, FALSE, HolderName(pipeName).c_str());
+    if (queue->holder == nullptr) return LastErrno();
+    if (GetLastError() == ERROR_ALREADY_EXISTS) return EADDRINUSE;
     queue->listening = NewInstance(pipeName, true);
     if (queue->listening == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_ACCESS_DENIED || GetLastError() == ERROR_PIPE_BUSY ? EADDRINUSE : LastErrno();
@@ -197,14 +206,16 @@ void CloseQueue(QueueEndpoint& queue, bool) {
     if (queue.taker.joinable()) queue.taker.join();
     if (queue.listening != INVALID_HANDLE_VALUE) CloseHandle(queue.listening);
     if (queue.stop != nullptr) CloseHandle(queue.stop);
+    if (queue.holder != nullptr) CloseHandle(queue.holder);
     queue.listening = INVALID_HANDLE_VALUE;
-    queue.stop = nullptr;
+    queue.stop = queue.holder = nullptr;
 }
 
 int QueuePipeHeld(const std::string& pipeName) {
-    if (WaitNamedPipeA(pipeName.c_str(), 1)) return 0;
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_BAD_PATHNAME ? ENOENT : 0;
+    HANDLE holder = OpenMutexA(SYNCHRONIZE, FALSE, HolderName(pipeName).c_str());
+    if (holder == nullptr) return ENOENT;
+    CloseHandle(holder);
+    return 0;
 }
 
 int WriteToQueuePipe(const std::string& pipeName, const std::string& datagram) {
