@@ -14,11 +14,12 @@
 namespace nrt {
 
 // SQLite primary or extended result code to a status; SQLITE_OK gives
-// NOERROR. context names the operation and file; systemErrno is the
-// operating system's error behind it, when known.
+// NOERROR. context names the operation and file; systemError is the
+// operating system's error behind it, when known, as SQLite reports it
+// (sqlite3_system_errno: an errno value, on Windows a Windows error code).
 STATUS StatusFromSqlite(int rc, const std::string& context, const char* message = nullptr,
-                        int systemErrno = 0);
-// errno value to a status.
+                        int systemError = 0);
+// errno value (of this platform, see platform.h) to a status.
 STATUS StatusFromErrno(int err, const std::string& context);
 // Records a failure the runtime detected itself; returns status.
 STATUS Fail(STATUS status, const std::string& context);
