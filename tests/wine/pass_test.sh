@@ -3,7 +3,8 @@
 # sample directory and an instance, changes the directory (an add, a
 # modify, a delete), and zelrep.exe, started on its own, publishes each
 # change in its first pass; a second zelrep.exe for the same instance is
-# refused while the first holds the instance's queue. Needs no nserver.
+# refused while the first holds the instance's queue, and starts once the
+# first has been killed. Needs no nserver.
 #
 #   tests/wine/pass_test.sh SOURCE_DIR BIN_DIR WINE_COMMAND...
 set -euo pipefail
@@ -51,4 +52,15 @@ done
 
 second=$(NOTES_DATA_DIR="Z:$data" "${wine_command[@]}" "$bin/zelrep.exe" WINE 2>&1 || true)
 grep -q "A message queue with that name already exists" <<<"$second" || fail "a second task for WINE was not refused: $second"
+
+# A task that was killed leaves its queue's name free.
+kill -KILL "$task"
+wait "$task" 2>/dev/null || true
+NOTES_DATA_DIR="Z:$data" "${wine_command[@]}" "$bin/zelrep.exe" WINE >"$data/again.out" 2>&1 &
+task=$!
+for _ in $(seq 1 60); do
+    grep -q "Initialization Complete" "$data/again.out" && break
+    sleep 0.5
+done
+grep -q "Initialization Complete" "$data/again.out" || fail "no task started after a kill: $(cat "$data/again.out")"
 echo "published $published change documents under wine"
