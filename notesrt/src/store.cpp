@@ -7,7 +7,7 @@
 // built under a temporary name and linked into place when complete, with
 // the runtime's file mode (osfiles.h). A file this process may only read is
 // opened read-only: reads work, writes answer ERR_NOACCESS. Item values
-// are stored in little-endian order whatever the host (itemvalue.h).
+// are stored in little-endian order whatever the host (valueorder.h).
 #include "store.h"
 
 #include <fcntl.h>
@@ -26,13 +26,13 @@
 
 #include "env.h"
 #include "fault.h"
-#include "itemvalue.h"
 #include "nrt_fault.h"
 #include "nsfdb.h"
 #include "osfiles.h"
 #include "status.h"
 #include "timeutil.h"
 #include "unsynced.h"
+#include "valueorder.h"
 #include "walvfs.h"
 
 namespace nrt {
