@@ -23,7 +23,6 @@
 #include <strings.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,6 +42,7 @@
 #include "nrt_server.h"
 #include "osenv.h"
 #include "output.h"
+#include "process.h"
 #include "statistics.h"
 #include "statuslines.h"
 #include "tasks.h"
@@ -115,21 +115,9 @@ bool Abbreviates(const std::string& typed, const Word& word) {
            strncasecmp(typed.c_str(), word.name, typed.size()) == 0;
 }
 
-bool IsExecutableFile(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
-}
-
 std::string Lower(std::string text) {
     for (char& c : text) c = char(std::tolower((unsigned char)c));
     return text;
-}
-
-std::string EndDescription(int status) {
-    if (WIFEXITED(status)) return "with status " + std::to_string(WEXITSTATUS(status));
-    if (WIFSIGNALED(status))
-        return "by signal " + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")";
-    return "";
 }
 
 std::string Seconds(int seconds) { return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds"); }
@@ -371,9 +359,9 @@ private:
             return Fail("Program name \"" + Printable(program) + "\" refused: give the name of a program in " +
                         settings_.binDir + ", without \"/\" or \"..\".");
         std::string name = program;
-        if (!IsExecutableFile(settings_.binDir + "/" + name)) name = Lower(program);
+        if (!IsProgramFile(settings_.binDir + "/" + name)) name = Lower(program);
         std::string path = settings_.binDir + "/" + name;
-        if (!IsExecutableFile(path)) return Fail("Program " + Printable(program) + " not found in " + settings_.binDir + ".");
+        if (!IsProgramFile(path)) return Fail("Program " + Printable(program) + " not found in " + settings_.binDir + ".");
         std::vector<std::string> args(words.begin() + 2, words.end());
         pid_t pid = 0;
         std::string error;
@@ -475,7 +463,7 @@ private:
         while (dirent* entry = readdir(dir)) {
             std::string name = entry->d_name;
             if (name[0] != '.' && name != "nserver" && name != "nsfdb" &&
-                IsExecutableFile(settings_.binDir + "/" + name))
+                IsProgramFile(settings_.binDir + "/" + name))
                 programs.push_back(name);
         }
         closedir(dir);
@@ -507,7 +495,7 @@ private:
     void StopAllTasks() {
         if (tasks_.Empty()) return;
         Say("Stopping all tasks.");
-        tasks_.SignalAll(SIGTERM);
+        tasks_.AskAllToStop();
         auto deadline = Clock::now() + std::chrono::seconds(settings_.killAfterSeconds);
         while (!tasks_.Empty() && Clock::now() < deadline) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -522,7 +510,7 @@ private:
                 Say("Task " + task + " was: " + status->second +
                     ". What it had not finished is not lost: it is done again when the task next starts.");
         }
-        tasks_.SignalAll(SIGKILL);
+        tasks_.KillAll();
         while (!tasks_.Empty()) WaitAndHandle(false, 1000);
     }
 
