@@ -7,7 +7,8 @@
 //
 // The start-up pipe's write end reaches the task as the number in
 // NRT_READY_FD (a descriptor on POSIX, an inherited handle on Windows); the
-// runtime writes one byte to it at the task's first AddInIdle.
+// runtime writes one byte to it at the task's first AddInIdle. How a stop
+// request travels is the platform's (a signal, or the end of a pipe).
 #ifndef ZELREP_NSERVER_PROCESS_H
 #define ZELREP_NSERVER_PROCESS_H
 
@@ -35,8 +36,7 @@ bool IsProgramFile(const std::string& path);
 
 // Starts path with argv (argv[0] is its name) in dataDir, which it also gets
 // as NOTES_DATA_DIR, with standard input empty. The task runs in a process
-// group of its own and is asked to stop should the console itself die
-// (where the platform allows). False with *error when it could not start.
+// group of its own and is asked to stop should the console itself die. False with *error when it could not start.
 bool StartChild(const std::string& path, const std::vector<std::string>& argv, const std::string& dataDir,
                 pid_t* pid, ChildPipes* pipes, std::string* error);
 

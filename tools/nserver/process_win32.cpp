@@ -1,11 +1,12 @@
 // process_win32.cpp - task processes on Windows: CreateProcess with
 // anonymous pipes for standard output, standard error and the start-up
 // report, whose console ends are not inherited. Each task gets a process
-// group of its own, so that the console break event sent to that group
-// reaches only the task: that is the stop request, which the runtime turns
-// into AddInIdle. The tasks are kept in a job object that ends them should
-// the console itself end without stopping them. A child's handle is kept
-// until the child is reaped.
+// group of its own (a Ctrl-C at the console's terminal reaches only the
+// console) and the read end of a stop pipe, whose handle it finds in
+// NRT_STOP_FD: the console asks the task to stop by closing its end, and
+// the runtime turns the end of that pipe into AddInIdle. Should the console
+// itself end, the pipe closes with it, so the tasks stop as when asked. A
+// child's handles are kept until the child is reaped.
 #include "process.h"
 
 #include <windows.h>
@@ -17,11 +18,16 @@
 namespace nserver {
 namespace {
 
-// The status a killed task ends with.
+// The status a killed task ends with (that of a console's break).
 constexpr UINT kKilledStatus = 0xC000013A;
 
-std::map<pid_t, HANDLE>& Children() {
-    static std::map<pid_t, HANDLE> children;
+struct Child {
+    HANDLE process;
+    HANDLE stop;  // the console's end of the stop pipe, until closed
+};
+
+std::map<pid_t, Child>& Children() {
+    static std::map<pid_t, Child> children;
     return children;
 }
 
@@ -67,18 +73,22 @@ bool IsNamed(const char* entry, const char* name) {
     return _strnicmp(entry, name, length) == 0 && entry[length] == '=';
 }
 
-// The console's environment with the task's data directory and start-up
-// pipe, as the block CreateProcess takes.
-std::string Environment(const std::string& dataDir, HANDLE ready) {
+std::string HandleText(HANDLE handle) { return std::to_string(reinterpret_cast<uintptr_t>(handle)); }
+
+// The console's environment with the task's data directory, start-up pipe
+// and stop pipe, as the block CreateProcess takes.
+std::string Environment(const std::string& dataDir, HANDLE ready, HANDLE stop) {
     std::string block;
     char* all = GetEnvironmentStringsA();
     for (const char* entry = all; entry != nullptr && *entry != '\0'; entry += std::strlen(entry) + 1) {
-        if (IsNamed(entry, "NOTES_DATA_DIR") || IsNamed(entry, "NRT_READY_FD")) continue;
+        if (IsNamed(entry, "NOTES_DATA_DIR") || IsNamed(entry, "NRT_READY_FD") || IsNamed(entry, "NRT_STOP_FD"))
+            continue;
         block.append(entry, std::strlen(entry) + 1);
     }
     if (all != nullptr) FreeEnvironmentStringsA(all);
     block += "NOTES_DATA_DIR=" + dataDir + '\0';
-    block += "NRT_READY_FD=" + std::to_string(reinterpret_cast<uintptr_t>(ready)) + '\0';
+    block += "NRT_READY_FD=" + HandleText(ready) + '\0';
+    block += "NRT_STOP_FD=" + HandleText(stop) + '\0';
     return block + '\0';
 }
 
@@ -99,19 +109,6 @@ std::string ProgramPath(const std::string& path) {
     return exe ? path : path + ".exe";
 }
 
-// The job whose closing, when the console ends, ends every task in it.
-HANDLE TaskJob() {
-    static HANDLE job = [] {
-        HANDLE made = CreateJobObjectA(nullptr, nullptr);
-        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        if (made != nullptr)
-            SetInformationJobObject(made, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
-        return made;
-    }();
-    return job;
-}
-
 }  // namespace
 
 bool IsProgramFile(const std::string& path) {
@@ -121,15 +118,16 @@ bool IsProgramFile(const std::string& path) {
 
 bool StartChild(const std::string& path, const std::vector<std::string>& argv, const std::string& dataDir,
                 pid_t* pid, ChildPipes* pipes, std::string* error) {
-    HANDLE out = nullptr, err = nullptr, ready = nullptr, childOut = nullptr, childErr = nullptr,
-           childReady = nullptr;
+    HANDLE out = nullptr, err = nullptr, ready = nullptr, stop = nullptr, childOut = nullptr, childErr = nullptr,
+           childReady = nullptr, childStop = nullptr;
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
     HANDLE empty = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
                                0, nullptr);
     if (!MakePipe(true, &out, &childOut) || !MakePipe(true, &err, &childErr) ||
-        !MakePipe(true, &ready, &childReady) || empty == INVALID_HANDLE_VALUE) {
+        !MakePipe(true, &ready, &childReady) || !MakePipe(false, &stop, &childStop) ||
+        empty == INVALID_HANDLE_VALUE) {
         *error = "cannot make pipes: " + ErrorText(GetLastError());
-        for (HANDLE handle : {out, err, ready, childOut, childErr, childReady, empty})
+        for (HANDLE handle : {out, err, ready, stop, childOut, childErr, childReady, childStop, empty})
             if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
         return false;
     }
@@ -140,21 +138,20 @@ bool StartChild(const std::string& path, const std::vector<std::string>& argv, c
     startup.hStdOutput = childOut;
     startup.hStdError = childErr;
     std::string commandLine = CommandLine(argv);
-    std::string environment = Environment(dataDir, childReady);
+    std::string environment = Environment(dataDir, childReady, childStop);
     PROCESS_INFORMATION started = {};
     BOOL ran = CreateProcessA(ProgramPath(path).c_str(), &commandLine[0], nullptr, nullptr, TRUE,
                               CREATE_NEW_PROCESS_GROUP, &environment[0], dataDir.c_str(), &startup, &started);
     DWORD failure = GetLastError();
-    for (HANDLE handle : {childOut, childErr, childReady, empty}) CloseHandle(handle);
+    for (HANDLE handle : {childOut, childErr, childReady, childStop, empty}) CloseHandle(handle);
     if (!ran) {
-        for (HANDLE handle : {out, err, ready}) CloseHandle(handle);
+        for (HANDLE handle : {out, err, ready, stop}) CloseHandle(handle);
         *error = ErrorText(failure);
         return false;
     }
     CloseHandle(started.hThread);
-    if (TaskJob() != nullptr) AssignProcessToJobObject(TaskJob(), started.hProcess);
     *pid = pid_t(started.dwProcessId);
-    Children()[*pid] = started.hProcess;
+    Children()[*pid] = Child{started.hProcess, stop};
     *pipes = ChildPipes{End(out), End(err), End(ready)};
     return true;
 }
@@ -175,10 +172,12 @@ void ClosePipe(PipeEnd pipe) { CloseHandle(Handle(pipe)); }
 
 bool ReapChild(pid_t* pid, int* status) {
     for (auto it = Children().begin(); it != Children().end(); ++it) {
-        if (WaitForSingleObject(it->second, 0) != WAIT_OBJECT_0) continue;
+        Child& child = it->second;
+        if (WaitForSingleObject(child.process, 0) != WAIT_OBJECT_0) continue;
         DWORD code = 0;
-        GetExitCodeProcess(it->second, &code);
-        CloseHandle(it->second);
+        GetExitCodeProcess(child.process, &code);
+        CloseHandle(child.process);
+        if (child.stop != nullptr) CloseHandle(child.stop);
         *pid = it->first;
         *status = int(code);
         Children().erase(it);
@@ -189,17 +188,23 @@ bool ReapChild(pid_t* pid, int* status) {
 
 std::string EndDescription(int status) {
     DWORD code = DWORD(status);
+    if (code == kKilledStatus) return "when killed";
     if (code < 0xC0000000) return "with status " + std::to_string(code);
     char text[32];
     std::snprintf(text, sizeof(text), "by exception 0x%08lX", (unsigned long)code);
     return text;
 }
 
-void AskChildToStop(pid_t pid) { GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, DWORD(pid)); }
+void AskChildToStop(pid_t pid) {
+    auto found = Children().find(pid);
+    if (found == Children().end() || found->second.stop == nullptr) return;
+    CloseHandle(found->second.stop);
+    found->second.stop = nullptr;
+}
 
 void KillChild(pid_t pid) {
     auto found = Children().find(pid);
-    if (found != Children().end()) TerminateProcess(found->second, kKilledStatus);
+    if (found != Children().end()) TerminateProcess(found->second.process, kKilledStatus);
 }
 
 }  // namespace nserver

@@ -31,6 +31,7 @@ std::string NativePath(const std::string& path) {
     return path;
 }
 
+// Everything the child writes on the pipe, its line ends as "\n".
 std::string ReadAll(PipeEnd pipe) {
     std::string text;
     char buffer[256];
@@ -38,6 +39,7 @@ std::string ReadAll(PipeEnd pipe) {
     while (nserver::ReadPipe(pipe, buffer, sizeof(buffer), true, &length) == ReadResult::kData)
         text.append(buffer, length);
     nserver::ClosePipe(pipe);
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
     return text;
 }
 

@@ -37,13 +37,19 @@ void SendStartUpReport() {
 }
 
 #ifdef _WIN32
-BOOL WINAPI OnBreak(DWORD event) {
-    if (event != CTRL_BREAK_EVENT) return FALSE;
-    g_stopAsked = true;
-    return TRUE;
+// The stop request is the end of the stop pipe.
+void WatchStopRequest(bool obey) {
+    const char* pipe = std::getenv("NRT_STOP_FD");
+    if (!obey || pipe == nullptr) return;
+    HANDLE stop = reinterpret_cast<HANDLE>(std::strtoull(pipe, nullptr, 10));
+    std::thread([stop] {
+        char byte;
+        DWORD read = 0;
+        while (ReadFile(stop, &byte, 1, &read, nullptr) && read > 0) {
+        }
+        g_stopAsked = true;
+    }).detach();
 }
-BOOL WINAPI IgnoreBreak(DWORD event) { return event == CTRL_BREAK_EVENT; }
-void WatchStopRequest(bool obey) { SetConsoleCtrlHandler(obey ? OnBreak : IgnoreBreak, TRUE); }
 #else
 void OnTerm(int) { g_stopAsked = true; }
 void WatchStopRequest(bool obey) { signal(SIGTERM, obey ? OnTerm : SIG_IGN); }
