@@ -10,13 +10,6 @@
 namespace nrt {
 namespace {
 
-template <typename T>
-bool ReadAt(const std::string& data, size_t offset, T* value) {
-    if (offset + sizeof(T) > data.size()) return false;
-    std::memcpy(value, data.data() + offset, sizeof(T));
-    return true;
-}
-
 // Reverses the bytes of each of count fields of width bytes from offset
 // on; false, changing nothing, when they pass the end.
 bool SwapFields(std::string* data, size_t offset, size_t count, size_t width) {
@@ -26,8 +19,10 @@ bool SwapFields(std::string* data, size_t offset, size_t count, size_t width) {
     return true;
 }
 
+// A list's count or length, in host order or in the other one.
 bool ReadCount(const std::string& data, size_t offset, bool hostOrder, WORD* count) {
-    if (!ReadAt(data, offset, count)) return false;
+    if (offset + sizeof(WORD) > data.size()) return false;
+    std::memcpy(count, data.data() + offset, sizeof(WORD));
     if (!hostOrder) *count = (WORD)((*count >> 8) | (*count << 8));
     return true;
 }
