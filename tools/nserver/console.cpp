@@ -19,6 +19,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <strings.h>
 #include <sys/socket.h>
@@ -271,10 +272,12 @@ private:
             fds.push_back({request->fd, short((request->finished ? 0 : POLLIN) | (request->output.empty() ? 0 : POLLOUT)), 0});
         size_t outputAt = fds.size();
         if (output_.Pending()) fds.push_back({output_.Fd(), POLLOUT, 0});
-        tasks_.AddPollFds(&fds);
+        size_t tasksAt = fds.size();
+        for (PipeEnd pipe : tasks_.Pipes()) fds.push_back({int(pipe), POLLIN, 0});
         if (poll(fds.data(), fds.size(), WaitTimeout(timeoutMs)) < 0) return;
         if (fds[0].revents & POLLIN) HandleSignals();
-        tasks_.ReadReady(fds);
+        for (size_t i = tasksAt; i < fds.size(); ++i)
+            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) tasks_.ReadFrom(fds[i].fd);
         tasks_.ReapEnded();
         if (outputAt < fds.size() && fds[outputAt].fd == output_.Fd() && fds[outputAt].revents) output_.Flush();
         for (size_t i = requestsAt; i < outputAt; ++i)

@@ -45,6 +45,8 @@ enum class ReadResult { kData, kEnd, kNothing };
 // something comes; without, answers kNothing when nothing waits. kEnd at end
 // of file and on errors.
 ReadResult ReadPipe(PipeEnd pipe, char* buffer, size_t size, bool wait, size_t* length);
+// Whether a read would not block: something waits, or the pipe has ended.
+bool HasInput(PipeEnd pipe);
 void ClosePipe(PipeEnd pipe);
 
 // A child of the console that has ended, and how; false when none has.

@@ -7,6 +7,7 @@
 #include "process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -97,6 +98,11 @@ ReadResult ReadPipe(PipeEnd pipe, char* buffer, size_t size, bool wait, size_t* 
         }
         return n < 0 && errno == EAGAIN ? ReadResult::kNothing : ReadResult::kEnd;
     }
+}
+
+bool HasInput(PipeEnd pipe) {
+    pollfd ready = {int(pipe), POLLIN, 0};
+    return poll(&ready, 1, 0) == 1;
 }
 
 void ClosePipe(PipeEnd pipe) { close(int(pipe)); }

@@ -168,6 +168,11 @@ ReadResult ReadPipe(PipeEnd pipe, char* buffer, size_t size, bool wait, size_t* 
     return ReadResult::kData;
 }
 
+bool HasInput(PipeEnd pipe) {
+    DWORD waiting = 0;
+    return !PeekNamedPipe(Handle(pipe), nullptr, 0, nullptr, &waiting, nullptr) || waiting > 0;
+}
+
 void ClosePipe(PipeEnd pipe) { CloseHandle(Handle(pipe)); }
 
 bool ReapChild(pid_t* pid, int* status) {

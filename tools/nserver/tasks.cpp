@@ -45,23 +45,20 @@ bool TaskTable::Start(const std::string& path, const std::string& name,
     return true;
 }
 
-void TaskTable::AddPollFds(std::vector<pollfd>* fds) const {
-    for (const auto& entry : tasks_) {
-        for (const Stream* stream : {&entry.second.out, &entry.second.err})
-            if (stream->fd != kNoPipe) fds->push_back({int(stream->fd), POLLIN, 0});
-        if (entry.second.readyFd != kNoPipe) fds->push_back({int(entry.second.readyFd), POLLIN, 0});
-    }
+std::vector<PipeEnd> TaskTable::Pipes() const {
+    std::vector<PipeEnd> pipes;
+    for (const auto& entry : tasks_)
+        for (PipeEnd pipe : {entry.second.out.fd, entry.second.err.fd, entry.second.readyFd})
+            if (pipe != kNoPipe) pipes.push_back(pipe);
+    return pipes;
 }
 
-void TaskTable::ReadReady(const std::vector<pollfd>& fds) {
-    for (const pollfd& ready : fds) {
-        if (!(ready.revents & (POLLIN | POLLHUP | POLLERR))) continue;
-        for (auto& entry : tasks_) {
-            Task& task = entry.second;
-            if (task.out.fd == ready.fd) ReadStream(task.name, entry.first, false, &task.out, false);
-            if (task.err.fd == ready.fd) ReadStream(task.name, entry.first, true, &task.err, false);
-            if (task.readyFd == ready.fd) ReadStartUp(entry.first, &task);
-        }
+void TaskTable::ReadFrom(PipeEnd pipe) {
+    for (auto& entry : tasks_) {
+        Task& task = entry.second;
+        if (task.out.fd == pipe) ReadStream(task.name, entry.first, false, &task.out, false);
+        if (task.err.fd == pipe) ReadStream(task.name, entry.first, true, &task.err, false);
+        if (task.readyFd == pipe) ReadStartUp(entry.first, &task);
     }
 }
 

@@ -4,7 +4,6 @@
 #ifndef ZELREP_NSERVER_TASKS_H
 #define ZELREP_NSERVER_TASKS_H
 
-#include <poll.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -37,9 +36,10 @@ public:
     bool Start(const std::string& path, const std::string& name, const std::vector<std::string>& args,
                const std::string& dataDir, pid_t* pid, std::string* error);
 
-    void AddPollFds(std::vector<pollfd>* fds) const;
-    // Reads from every descriptor poll reported.
-    void ReadReady(const std::vector<pollfd>& fds);
+    // The pipes to watch: every task's output streams and start-up report.
+    std::vector<PipeEnd> Pipes() const;
+    // Reads from one of them that has something to read or has ended.
+    void ReadFrom(PipeEnd pipe);
     // Reports and forgets every task that has ended.
     void ReapEnded();
 
