@@ -343,8 +343,8 @@ TEST_F(CrashRestartTest, EveryChangeIsPublishedAfterPowerCutsInTheMiddleOfPasses
         NRTFaultFailNth(NRT_FAULT_POWERCUT, 1, 0);  // this process loses its unsynced writes too
         NSFDbClose(hDirectory_);
         hDirectory_ = NULLHANDLE;
-        ASSERT_EQ(NOERROR, NRTFaultReboot());
-        ASSERT_EQ(NOERROR, NSFDbOpen("names.nsf", &hDirectory_));
+        ASSERT_EQ(NOERROR, NRTFaultReboot()) << testenv::LastErrorDetail();
+        ASSERT_EQ(NOERROR, NSFDbOpen("names.nsf", &hDirectory_)) << testenv::LastErrorDetail();
         CountMidPass(storedBefore, console.CountLines(Literal(taskfixture::kNoteProcessed)));
         if (IsMigrationRound(round)) PublishPending();
     }
