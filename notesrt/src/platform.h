@@ -40,8 +40,9 @@ uint64_t RandomNumber();
 std::string ProcessToken();
 bool TokenAlive(const std::string& token);
 
-// Calls onStop when the process is asked to stop (SIGTERM or SIGINT; a
-// console's Ctrl-C, Ctrl-Break or close on Windows). onStop only sets a flag.
+// Calls onStop when the process is asked to stop (SIGTERM or SIGINT; on
+// Windows a console's Ctrl-C, Ctrl-Break or close, or the end of the stop
+// pipe a server hands the task in NRT_STOP_FD). onStop only sets a flag.
 void InstallStopHandlers(void (*onStop)());
 // Lets other threads and processes run.
 void YieldToOthers();

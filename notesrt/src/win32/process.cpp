@@ -2,6 +2,9 @@
 // random source, liveness tokens, stop requests from the console, the
 // start-up handle and the console's standard output.
 //
+// A server asks a task to stop by closing its end of the stop pipe whose
+// handle the task finds in NRT_STOP_FD; a thread waits for that end.
+//
 // A liveness token is the name of a mutex the process creates and never
 // closes: Windows removes a named object with the last handle to it, so
 // the name vanishes with the process, also when it is killed.
@@ -15,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <string>
+#include <thread>
 
 #include "platform.h"
 
@@ -35,6 +40,30 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
             return TRUE;
         default: return FALSE;
     }
+}
+
+// An inherited handle whose value the environment variable holds, taken
+// out of the environment and no longer inherited; null when there is none.
+HANDLE TakeInheritedHandle(const char* variable) {
+    const char* text = std::getenv(variable);
+    if (text == nullptr) return nullptr;
+    char* end = nullptr;
+    unsigned long long value = std::strtoull(text, &end, 10);
+    bool valid = *end == '\0' && value != 0;
+    _putenv((std::string(variable) + "=").c_str());
+    SetEnvironmentVariableA(variable, nullptr);
+    HANDLE handle = HANDLE(uintptr_t(value));
+    return valid && SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0) ? handle : nullptr;
+}
+
+// Reads the stop pipe until the server closes its end.
+void WatchStopPipe(HANDLE pipe) {
+    char unused[64];
+    DWORD got = 0;
+    while (ReadFile(pipe, unused, sizeof(unused), &got, nullptr)) {
+    }
+    CloseHandle(pipe);
+    g_onStop();
 }
 
 }  // namespace
@@ -70,21 +99,20 @@ bool TokenAlive(const std::string& token) {
 void InstallStopHandlers(void (*onStop)()) {
     g_onStop = onStop;
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    HANDLE stopPipe = TakeInheritedHandle("NRT_STOP_FD");
+    if (stopPipe == nullptr) return;
+    try {
+        std::thread(WatchStopPipe, stopPipe).detach();
+    } catch (...) {
+        CloseHandle(stopPipe);
+    }
 }
 
 void YieldToOthers() { SwitchToThread(); }
 
 int TakeReadyDescriptor() {
-    const char* text = std::getenv("NRT_READY_FD");
-    if (text == nullptr) return -1;
-    char* end = nullptr;
-    unsigned long long value = std::strtoull(text, &end, 10);
-    bool valid = *end == '\0' && value != 0;
-    _putenv("NRT_READY_FD=");
-    SetEnvironmentVariableA("NRT_READY_FD", nullptr);
-    HANDLE handle = HANDLE(uintptr_t(value));
-    if (!valid || !SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0)) return -1;
-    return _open_osfhandle(intptr_t(handle), _O_WRONLY | _O_BINARY);
+    HANDLE handle = TakeInheritedHandle("NRT_READY_FD");
+    return handle == nullptr ? -1 : _open_osfhandle(intptr_t(handle), _O_WRONLY | _O_BINARY);
 }
 
 std::thread StartQuietThread(std::function<void()> body) {
