@@ -293,6 +293,9 @@ StoredItem ItemFrom(const Query& query, int first) {
     return item;
 }
 
+// Room for the items of a usual note, so that reading one grows no vector.
+constexpr size_t kItemsPerNote = 32;
+
 // The row and items of one note in one statement, so that both come from
 // one snapshot; the condition on the note follows the WHERE.
 const char kNoteWithItems[] =
@@ -303,6 +306,7 @@ const char kNoteWithItems[] =
 STATUS CollectNoteWithItems(Query& query, NoteRow* row, std::vector<StoredItem>* items,
                             bool* found) {
     items->clear();
+    items->reserve(kItemsPerNote);
     *found = false;
     while (query.Next()) {
         if (!*found) *row = RowFrom(query, 0);
