@@ -474,7 +474,10 @@ STATUS Store::Verify() {
     {
         Query query(*this, "SELECT schema_version FROM database WHERE id = 1");
         if (query.Next()) version = query.Int(0);
-        if (query.Status() != NOERROR) return Fail(ERR_NOT_NSF, "open " + path_);
+        // A file without the table is another program's; a busy, damaged or
+        // unreadable file says so.
+        if (query.Status() != NOERROR)
+            return sqlite3_errcode(db_) == SQLITE_ERROR ? Fail(ERR_NOT_NSF, "open " + path_) : query.Status();
     }
     if (version < kOldestSchemaVersion || version > kSchemaVersion)
         return Fail(ERR_NOT_NSF, "open " + path_ + ": schema version " + std::to_string(version));

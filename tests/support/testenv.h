@@ -94,6 +94,13 @@ inline int AsOtherUser(const std::function<int()>& body, gid_t gid = kOtherGroup
                                      << testenv::kOtherUser << ")"
 #endif
 
+// What the runtime last said of a failure, for an assertion's message.
+inline std::string LastErrorDetail() {
+    char detail[512] = "";
+    NRTLastErrorDetail(detail, sizeof detail);
+    return detail;
+}
+
 }  // namespace testenv
 
 // Base fixture: each test runs in its own data directory.
@@ -104,9 +111,17 @@ protected:
         ASSERT_FALSE(dataDir_.empty());
         ASSERT_EQ(0, NRTSetDataDirectory(dataDir_.c_str()));
     }
+    // ZELREP_KEEP_FAILED=1 keeps the data directory of a failed test for a
+    // post-mortem (its path is printed).
     void TearDown() override {
+        if (dataDir_.empty()) return;
+        const char* keep = std::getenv("ZELREP_KEEP_FAILED");
+        if (HasFailure() && keep != nullptr && *keep == '1') {
+            std::fprintf(stderr, "kept the data directory %s\n", dataDir_.c_str());
+            return;
+        }
         std::error_code ignored;
-        if (!dataDir_.empty()) std::filesystem::remove_all(dataDir_, ignored);
+        std::filesystem::remove_all(dataDir_, ignored);
     }
     std::string DataPath(const std::string& name) const { return dataDir_ + "/" + name; }
 

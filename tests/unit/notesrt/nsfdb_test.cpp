@@ -456,6 +456,13 @@ TEST_F(DbFileTest, CheckingOpenRefusesADamagedDatabase) {
     NRTLastErrorDetail(detail, sizeof detail);
     EXPECT_NE(nullptr, strstr(detail, "hurt.nsf")) << detail;
     EXPECT_EQ("Database is damaged", ErrorText(ERR_DB_CORRUPT));
+
+    // The table of tables damaged behind an intact header: a plain open
+    // names the file damaged, not another program's file.
+    std::string bytes = testenv::ReadFile(DataPath("hurt.nsf"));
+    for (size_t at = 100; at < 1024; ++at) bytes[at] = (char)0x5A;
+    testenv::WriteFile(DataPath("hurt.nsf"), bytes);
+    EXPECT_EQ(ERR_DB_CORRUPT, NSFDbOpen("hurt.nsf", &checked));
 }
 
 // Connections of a process that groups its commits (a server task; notes.ini
