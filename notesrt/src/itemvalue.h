@@ -5,6 +5,7 @@
 // the entries back to back; NUMBER a double; TIME a TIMEDATE; the range
 // types a RANGE header, the single values, then the pairs. Used by the
 // item calls and by note saving ($UpdatedBy).
+// Database files hold them in little-endian order (valueorder.h).
 #ifndef NOTESRT_SRC_ITEMVALUE_H
 #define NOTESRT_SRC_ITEMVALUE_H
 

@@ -6,7 +6,8 @@
 // check only reads, so a foreign file is never written. New files are
 // built under a temporary name and linked into place when complete, with
 // the runtime's file mode (osfiles.h). A file this process may only read is
-// opened read-only: reads work, writes answer ERR_NOACCESS.
+// opened read-only: reads work, writes answer ERR_NOACCESS. Item values
+// are stored in little-endian order whatever the host (valueorder.h).
 #include "store.h"
 
 #include <fcntl.h>
@@ -32,6 +33,7 @@
 #include "status.h"
 #include "timeutil.h"
 #include "unsynced.h"
+#include "valueorder.h"
 #include "walvfs.h"
 
 namespace nrt {
@@ -293,12 +295,23 @@ StoredItem ItemFrom(const Query& query, int first) {
     item.type = (WORD)query.Int(first + 1);
     item.flags = (WORD)query.Int(first + 2);
     item.data = query.Blob(first + 3);
+    StoredToHostOrder(item.type, &item.data);
     item.modifiedTicks = query.Int(first + 4);
     return item;
 }
 
 // Room for the items of a usual note, so that reading one grows no vector.
 constexpr size_t kItemsPerNote = 32;
+
+// The item's value in the file's byte order: the value itself on a
+// little-endian host, else a converted copy kept in copies, whose elements
+// stay put while the statement that binds them runs.
+const std::string& StoredValue(const StoredItem& item, std::deque<std::string>* copies) {
+    if (kHostIsLittleEndian) return item.data;
+    copies->push_back(item.data);
+    HostToStoredOrder(item.type, &copies->back());
+    return copies->back();
+}
 
 // The row and items of one note in one statement, so that both come from
 // one snapshot; the condition on the note follows the WHERE.
@@ -927,10 +940,11 @@ STATUS Store::InsertItems(NOTEID id, const std::vector<StoredItem>& items) {
     for (size_t first = 0; first < items.size(); first += kItemsPerInsert) {
         size_t rows = std::min(kItemsPerInsert, items.size() - first);
         Query insert(*this, ItemInsertSql(rows));
+        std::deque<std::string> converted;
         for (size_t n = first; n < first + rows; ++n) {
             const StoredItem& item = items[n];
             insert.Bind(id).Bind(position++).BindBlob(item.name).Bind(item.type).Bind(item.flags);
-            insert.BindBlob(item.data).Bind(item.modifiedTicks);
+            insert.BindBlob(StoredValue(item, &converted)).Bind(item.modifiedTicks);
         }
         STATUS status = insert.Run();
         if (status != NOERROR) return status;

@@ -19,11 +19,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,6 +43,7 @@
 #include "nrt_server.h"
 #include "osenv.h"
 #include "output.h"
+#include "process.h"
 #include "statistics.h"
 #include "statuslines.h"
 #include "tasks.h"
@@ -115,21 +116,9 @@ bool Abbreviates(const std::string& typed, const Word& word) {
            strncasecmp(typed.c_str(), word.name, typed.size()) == 0;
 }
 
-bool IsExecutableFile(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
-}
-
 std::string Lower(std::string text) {
     for (char& c : text) c = char(std::tolower((unsigned char)c));
     return text;
-}
-
-std::string EndDescription(int status) {
-    if (WIFEXITED(status)) return "with status " + std::to_string(WEXITSTATUS(status));
-    if (WIFSIGNALED(status))
-        return "by signal " + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")";
-    return "";
 }
 
 std::string Seconds(int seconds) { return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds"); }
@@ -283,10 +272,12 @@ private:
             fds.push_back({request->fd, short((request->finished ? 0 : POLLIN) | (request->output.empty() ? 0 : POLLOUT)), 0});
         size_t outputAt = fds.size();
         if (output_.Pending()) fds.push_back({output_.Fd(), POLLOUT, 0});
-        tasks_.AddPollFds(&fds);
+        size_t tasksAt = fds.size();
+        for (PipeEnd pipe : tasks_.Pipes()) fds.push_back({int(pipe), POLLIN, 0});
         if (poll(fds.data(), fds.size(), WaitTimeout(timeoutMs)) < 0) return;
         if (fds[0].revents & POLLIN) HandleSignals();
-        tasks_.ReadReady(fds);
+        for (size_t i = tasksAt; i < fds.size(); ++i)
+            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) tasks_.ReadFrom(fds[i].fd);
         tasks_.ReapEnded();
         if (outputAt < fds.size() && fds[outputAt].fd == output_.Fd() && fds[outputAt].revents) output_.Flush();
         for (size_t i = requestsAt; i < outputAt; ++i)
@@ -371,9 +362,9 @@ private:
             return Fail("Program name \"" + Printable(program) + "\" refused: give the name of a program in " +
                         settings_.binDir + ", without \"/\" or \"..\".");
         std::string name = program;
-        if (!IsExecutableFile(settings_.binDir + "/" + name)) name = Lower(program);
+        if (!IsProgramFile(settings_.binDir + "/" + name)) name = Lower(program);
         std::string path = settings_.binDir + "/" + name;
-        if (!IsExecutableFile(path)) return Fail("Program " + Printable(program) + " not found in " + settings_.binDir + ".");
+        if (!IsProgramFile(path)) return Fail("Program " + Printable(program) + " not found in " + settings_.binDir + ".");
         std::vector<std::string> args(words.begin() + 2, words.end());
         pid_t pid = 0;
         std::string error;
@@ -475,7 +466,7 @@ private:
         while (dirent* entry = readdir(dir)) {
             std::string name = entry->d_name;
             if (name[0] != '.' && name != "nserver" && name != "nsfdb" &&
-                IsExecutableFile(settings_.binDir + "/" + name))
+                IsProgramFile(settings_.binDir + "/" + name))
                 programs.push_back(name);
         }
         closedir(dir);
@@ -507,7 +498,7 @@ private:
     void StopAllTasks() {
         if (tasks_.Empty()) return;
         Say("Stopping all tasks.");
-        tasks_.SignalAll(SIGTERM);
+        tasks_.AskAllToStop();
         auto deadline = Clock::now() + std::chrono::seconds(settings_.killAfterSeconds);
         while (!tasks_.Empty() && Clock::now() < deadline) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -522,7 +513,7 @@ private:
                 Say("Task " + task + " was: " + status->second +
                     ". What it had not finished is not lost: it is done again when the task next starts.");
         }
-        tasks_.SignalAll(SIGKILL);
+        tasks_.KillAll();
         while (!tasks_.Empty()) WaitAndHandle(false, 1000);
     }
 

@@ -1,64 +1,19 @@
-// tasks.cpp - task processes of the console. Each task runs in its own
-// process group (a Ctrl-C at the terminal reaches only the console, which
-// then stops the tasks in order) and receives SIGTERM should the console
-// itself die. Output is relayed one whole line at a time; a line longer
-// than 64 KiB is passed on in pieces. Each task gets the write end of a
-// start-up pipe (NRT_READY_FD): the runtime writes one byte to it when the
-// task first asks AddInIdle, and the pipe closes without it when the task
-// ends before.
+// tasks.cpp - task processes of the console (started through process.h).
+// Output is relayed one whole line at a time; a line longer than 64 KiB is
+// passed on in pieces. Each task gets the write end of a start-up pipe: the
+// runtime writes one byte to it when the task first asks AddInIdle, and the
+// pipe closes without it when the task ends before.
 #include "tasks.h"
-
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <strings.h>
 
-#include <cerrno>
 #include <cctype>
-#include <cstring>
+
+#include "process.h"
 
 namespace nserver {
 namespace {
-
 constexpr size_t kMaxRelayedLine = 65536;
-
-// In the child: never returns. Reports an exec failure's errno on report.
-[[noreturn]] void ExecTask(const std::string& path, const std::vector<std::string>& argv,
-                           const std::string& dataDir, int out, int err, int report, int ready) {
-    setpgid(0, 0);
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    int in = open("/dev/null", O_RDONLY);
-    dup2(in, STDIN_FILENO);
-    dup2(out, STDOUT_FILENO);
-    dup2(err, STDERR_FILENO);
-    int failure = 0;
-    if (chdir(dataDir.c_str()) != 0 || setenv("NOTES_DATA_DIR", dataDir.c_str(), 1) != 0 ||
-        fcntl(ready, F_SETFD, 0) != 0 || setenv("NRT_READY_FD", std::to_string(ready).c_str(), 1) != 0) {
-        failure = errno;
-    } else {
-        std::vector<char*> args;
-        for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        execv(path.c_str(), args.data());
-        failure = errno;
-    }
-    if (write(report, &failure, sizeof(failure)) < 0) _exit(127);
-    _exit(127);
-}
-
-// Waits for the child's exec: 0 when it ran, else its errno.
-int ExecResult(int report) {
-    int failure = 0;
-    ssize_t n;
-    do {
-        n = read(report, &failure, sizeof(failure));
-    } while (n < 0 && errno == EINTR);
-    return n == sizeof(failure) ? failure : 0;
-}
-
 }  // namespace
 
 TaskTable::TaskTable(LineHandler onLine, ReadyHandler onReady, EndHandler onEnd)
@@ -67,87 +22,66 @@ TaskTable::TaskTable(LineHandler onLine, ReadyHandler onReady, EndHandler onEnd)
 TaskTable::~TaskTable() {
     for (auto& entry : tasks_) {
         for (Stream* stream : {&entry.second.out, &entry.second.err})
-            if (stream->fd >= 0) close(stream->fd);
-        if (entry.second.readyFd >= 0) close(entry.second.readyFd);
+            if (stream->fd != kNoPipe) ClosePipe(stream->fd);
+        if (entry.second.readyFd != kNoPipe) ClosePipe(entry.second.readyFd);
     }
 }
 
 bool TaskTable::Start(const std::string& path, const std::string& name,
                       const std::vector<std::string>& args, const std::string& dataDir, pid_t* pid,
                       std::string* error) {
-    int out[2], err[2], report[2], ready[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || pipe2(report, O_CLOEXEC) != 0 ||
-        pipe2(ready, O_CLOEXEC) != 0) {
-        *error = std::string("cannot make pipes: ") + std::strerror(errno);
-        return false;
-    }
     std::vector<std::string> argv = {name};
     argv.insert(argv.end(), args.begin(), args.end());
-    pid_t child = fork();
-    if (child == 0) ExecTask(path, argv, dataDir, out[1], err[1], report[1], ready[1]);
-    int forkError = errno;
-    for (int fd : {out[1], err[1], report[1], ready[1]}) close(fd);
-    int failure = child < 0 ? forkError : ExecResult(report[0]);
-    close(report[0]);
-    if (failure != 0) {
-        for (int fd : {out[0], err[0], ready[0]}) close(fd);
-        if (child > 0) waitpid(child, nullptr, 0);
-        *error = std::strerror(failure);
-        return false;
-    }
+    pid_t child = 0;
+    ChildPipes pipes;
+    if (!StartChild(path, argv, dataDir, &child, &pipes, error)) return false;
     Task& task = tasks_[child];
     task.name = name;
     task.args = args;
-    task.out.fd = out[0];
-    task.err.fd = err[0];
-    task.readyFd = ready[0];
+    task.out.fd = pipes.out;
+    task.err.fd = pipes.err;
+    task.readyFd = pipes.ready;
     *pid = child;
     return true;
 }
 
-void TaskTable::AddPollFds(std::vector<pollfd>* fds) const {
-    for (const auto& entry : tasks_) {
-        for (const Stream* stream : {&entry.second.out, &entry.second.err})
-            if (stream->fd >= 0) fds->push_back({stream->fd, POLLIN, 0});
-        if (entry.second.readyFd >= 0) fds->push_back({entry.second.readyFd, POLLIN, 0});
-    }
+std::vector<PipeEnd> TaskTable::Pipes() const {
+    std::vector<PipeEnd> pipes;
+    for (const auto& entry : tasks_)
+        for (PipeEnd pipe : {entry.second.out.fd, entry.second.err.fd, entry.second.readyFd})
+            if (pipe != kNoPipe) pipes.push_back(pipe);
+    return pipes;
 }
 
-void TaskTable::ReadReady(const std::vector<pollfd>& fds) {
-    for (const pollfd& ready : fds) {
-        if (!(ready.revents & (POLLIN | POLLHUP | POLLERR))) continue;
-        for (auto& entry : tasks_) {
-            Task& task = entry.second;
-            if (task.out.fd == ready.fd) ReadStream(task.name, entry.first, false, &task.out, false);
-            if (task.err.fd == ready.fd) ReadStream(task.name, entry.first, true, &task.err, false);
-            if (task.readyFd == ready.fd) ReadStartUp(entry.first, &task);
-        }
+void TaskTable::ReadFrom(PipeEnd pipe) {
+    for (auto& entry : tasks_) {
+        Task& task = entry.second;
+        if (task.out.fd == pipe) ReadStream(task.name, entry.first, false, &task.out, false);
+        if (task.err.fd == pipe) ReadStream(task.name, entry.first, true, &task.err, false);
+        if (task.readyFd == pipe) ReadStartUp(entry.first, &task);
     }
 }
 
 // The start-up report: a byte when the task started, else end of file.
 void TaskTable::ReadStartUp(pid_t pid, Task* task) {
     char byte = 0;
-    ssize_t n;
-    do {
-        n = read(task->readyFd, &byte, 1);
-    } while (n < 0 && errno == EINTR);
-    close(task->readyFd);
-    task->readyFd = -1;
-    if (n != 1) return;
+    size_t length = 0;
+    ReadResult read = ReadPipe(task->readyFd, &byte, 1, true, &length);
+    ClosePipe(task->readyFd);
+    task->readyFd = kNoPipe;
+    if (read != ReadResult::kData) return;
     task->started = true;
     onReady_(task->name, pid);
 }
 
 // One read, or with drain every byte already written (the task ended).
 void TaskTable::ReadStream(const std::string& task, pid_t pid, bool isError, Stream* stream, bool drain) {
-    if (drain) fcntl(stream->fd, F_SETFL, fcntl(stream->fd, F_GETFL) | O_NONBLOCK);
     for (;;) {
         char buffer[8192];
-        ssize_t n = read(stream->fd, buffer, sizeof(buffer));
-        if (n < 0 && errno == EINTR) continue;
-        if (n > 0) {
-            stream->partial.append(buffer, size_t(n));
+        size_t n = 0;
+        ReadResult read = ReadPipe(stream->fd, buffer, sizeof(buffer), !drain, &n);
+        if (read == ReadResult::kData) {
+            stream->partial.append(buffer, n);
             size_t newline;
             while ((newline = stream->partial.find('\n')) != std::string::npos ||
                    stream->partial.size() >= kMaxRelayedLine) {
@@ -160,23 +94,20 @@ void TaskTable::ReadStream(const std::string& task, pid_t pid, bool isError, Str
             if (drain) continue;
             return;
         }
-        if (n < 0 && errno == EAGAIN && !drain) return;
+        if (read == ReadResult::kNothing && !drain) return;
         // End of file (or nothing more while draining): the stream is done.
         if (!stream->partial.empty()) onLine_(task, pid, isError, stream->partial);
         stream->partial.clear();
-        close(stream->fd);
-        stream->fd = -1;
+        ClosePipe(stream->fd);
+        stream->fd = kNoPipe;
         return;
     }
 }
 
 void TaskTable::ReapEnded() {
-    for (;;) {
-        int status = 0;
-        pid_t pid = waitpid(-1, &status, WNOHANG);
-        if (pid <= 0) return;
-        Finish(pid, status);
-    }
+    pid_t pid = 0;
+    int status = 0;
+    while (ReapChild(&pid, &status)) Finish(pid, status);
 }
 
 void TaskTable::Finish(pid_t pid, int status) {
@@ -185,17 +116,21 @@ void TaskTable::Finish(pid_t pid, int status) {
     Task& task = found->second;
     for (bool isError : {false, true}) {
         Stream* stream = isError ? &task.err : &task.out;
-        if (stream->fd >= 0) ReadStream(task.name, pid, isError, stream, true);
+        if (stream->fd != kNoPipe) ReadStream(task.name, pid, isError, stream, true);
     }
-    if (task.readyFd >= 0) ReadStartUp(pid, &task);  // a report written just before the end
+    if (task.readyFd != kNoPipe) ReadStartUp(pid, &task);  // a report written just before the end
     std::string name = task.name;
     bool started = task.started;
     tasks_.erase(found);
     onEnd_(name, pid, status, started);
 }
 
-void TaskTable::SignalAll(int signal) {
-    for (const auto& entry : tasks_) kill(entry.first, signal);
+void TaskTable::AskAllToStop() {
+    for (const auto& entry : tasks_) AskChildToStop(entry.first);
+}
+
+void TaskTable::KillAll() {
+    for (const auto& entry : tasks_) KillChild(entry.first);
 }
 
 std::vector<pid_t> TaskTable::Matching(const std::string& word) const {

@@ -4,13 +4,14 @@
 #ifndef ZELREP_NSERVER_TASKS_H
 #define ZELREP_NSERVER_TASKS_H
 
-#include <poll.h>
 #include <sys/types.h>
 
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "process.h"
 
 namespace nserver {
 
@@ -21,8 +22,8 @@ public:
         std::function<void(const std::string& task, pid_t pid, bool isError, const std::string& line)>;
     // A task finished its start-up.
     using ReadyHandler = std::function<void(const std::string& task, pid_t pid)>;
-    // A task ended; status as from waitpid; started tells whether it had
-    // finished its start-up.
+    // A task ended; status as ReapChild gives it; started tells whether it
+    // had finished its start-up.
     using EndHandler = std::function<void(const std::string& task, pid_t pid, int status, bool started)>;
 
     TaskTable(LineHandler onLine, ReadyHandler onReady, EndHandler onEnd);
@@ -35,13 +36,15 @@ public:
     bool Start(const std::string& path, const std::string& name, const std::vector<std::string>& args,
                const std::string& dataDir, pid_t* pid, std::string* error);
 
-    void AddPollFds(std::vector<pollfd>* fds) const;
-    // Reads from every descriptor poll reported.
-    void ReadReady(const std::vector<pollfd>& fds);
+    // The pipes to watch: every task's output streams and start-up report.
+    std::vector<PipeEnd> Pipes() const;
+    // Reads from one of them that has something to read or has ended.
+    void ReadFrom(PipeEnd pipe);
     // Reports and forgets every task that has ended.
     void ReapEnded();
 
-    void SignalAll(int signal);
+    void AskAllToStop();
+    void KillAll();
     // "name (process pid)" of each task still running.
     std::vector<std::string> Running() const;
     bool Empty() const { return tasks_.empty(); }
@@ -55,14 +58,14 @@ public:
 
 private:
     struct Stream {
-        int fd = -1;
+        PipeEnd fd = kNoPipe;
         std::string partial;
     };
     struct Task {
         std::string name;
         std::vector<std::string> args;
         Stream out, err;
-        int readyFd = -1;  // until the start-up report (or its end) is read
+        PipeEnd readyFd = kNoPipe;  // until the start-up report (or its end) is read
         bool started = false;
     };
 

@@ -1,7 +1,11 @@
 // nsfnote_test.cpp - notes and items: every item type written, saved,
 // reopened and read back; text conversions; text lists; same-named items;
-// opening by ID and UNID; refusals; a failed commit.
+// opening by ID and UNID; refusals; a failed commit; the byte order of
+// stored values and a file written by another build.
+#include <sqlite3.h>
+
 #include <cmath>
+#include <filesystem>
 
 #include "osmem.h"
 #include "ostime.h"
@@ -120,6 +124,66 @@ TEST_F(ItemTest, EveryTypeSurvivesSaveAndReopen) {
     NSFItemConvertToText(stored, "ShortName", joined, sizeof joined, 0);
     EXPECT_STREQ("jdoe;;Jane", joined);
     EXPECT_EQ("10", Text(stored, "Extension"));
+}
+
+// The stored bytes of one item of a closed database, read with SQLite.
+std::string StoredBytes(const std::string& path, const char* item) {
+    sqlite3* db = nullptr;
+    std::string bytes;
+    sqlite3_stmt* query = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "SELECT value FROM items WHERE name = ?", -1, &query, nullptr) == SQLITE_OK) {
+        sqlite3_bind_blob(query, 1, item, (int)std::strlen(item), SQLITE_STATIC);
+        if (sqlite3_step(query) == SQLITE_ROW)
+            bytes.assign((const char*)sqlite3_column_blob(query, 0), sqlite3_column_bytes(query, 0));
+    }
+    sqlite3_finalize(query);
+    sqlite3_close(db);
+    return bytes;
+}
+
+TEST_F(ItemTest, ValuesAreStoredLittleEndian) {
+    NOTEHANDLE note = NewNote(db_);
+    double salary = 1250.5;
+    TIMEDATE hired = Moment(2458544, 3240000);
+    ASSERT_EQ(NOERROR, NSFItemSetNumber(note, "Salary", &salary));
+    ASSERT_EQ(NOERROR, NSFItemSetTime(note, "Hired", &hired));
+    for (const char* entry : {"ab", "c"})
+        ASSERT_EQ(NOERROR, NSFItemAppendTextList(note, "Names", entry, MAXWORD, TRUE));
+    ASSERT_EQ(NOERROR, NSFNoteUpdate(note, 0));
+    Close(note);
+    CloseDb(db_);
+    EXPECT_EQ(std::string("\0\0\0\0\0\x8A\x93\x40", 8), StoredBytes(DataPath("test.nsf"), "Salary"));
+    EXPECT_EQ(std::string("\x40\x70\x31\0\xB0\x83\x25\0", 8), StoredBytes(DataPath("test.nsf"), "Hired"));
+    EXPECT_EQ(std::string("\2\0\2\0\1\0abc", 9), StoredBytes(DataPath("test.nsf"), "Names"));
+}
+
+TEST_F(ItemTest, FileWrittenByAnotherBuildReadsTheSame) {
+    std::filesystem::copy_file(ZELREP_SOURCE_DIR "/tests/data/byteorder.nsf", DataPath("byteorder.nsf"));
+    DBHANDLE db = OpenDb("byteorder.nsf");
+    DHANDLE table = NULLHANDLE;
+    TIMEDATE wildcard{{0xFFFFFFFF, 0xFFFFFFFF}}, until{};
+    ASSERT_EQ(NOERROR, NSFDbGetModifiedNoteTable(db, NOTE_CLASS_DOCUMENT, wildcard, &until, &table));
+    DWORD id = 0;
+    ASSERT_TRUE(IDScan(table, TRUE, &id));
+    IDDestroyTable(table);
+    NOTEHANDLE note = OpenNote(db, id);
+
+    EXPECT_EQ("Person", Text(note, "Form"));
+    ASSERT_EQ(2, NSFItemGetTextListEntries(note, "FullName"));
+    EXPECT_EQ("CN=Jane Doe/O=Acme", Entry(note, "FullName", 0));
+    EXPECT_EQ("Jane Doe", Entry(note, "FullName", 1));
+    NUMBER number = 0;
+    ASSERT_TRUE(NSFItemGetNumber(note, "Salary", &number));
+    EXPECT_EQ(1250.5, number);
+    char joined[64];
+    NSFItemConvertToText(note, "Extensions", joined, sizeof joined, ',');
+    EXPECT_STREQ("10,20", joined);
+    TIMEDATE time{};
+    ASSERT_TRUE(NSFItemGetTime(note, "Hired", &time));
+    EXPECT_TRUE(Same(Moment(2458544, 3240000), time));
+    ASSERT_TRUE(NSFItemGetTime(note, "Shifts", &time));
+    EXPECT_TRUE(Same(Moment(2461046, 2880000), time));
 }
 
 TEST_F(ItemTest, ConvertItemToTextAcceptsOnlyText) {
