@@ -3,8 +3,9 @@
 // (trace NORMAL, a filter of 12 Person and 3 Group attributes) and runs
 //   - a migration pass (MIGRATE ON until "ZEL Replication complete"): notes
 //     per second, the task's peak resident set, the output database's size;
-//   - an incremental pass over 1,000 modified people (REPLICATE until
-//     "ZEL Replication complete").
+//   - incremental passes over 100, 1,000 and 10,000 modified people in turn
+//     (REPLICATE until "ZEL Replication complete"), so that the time of a
+//     pass can be seen against the changes it publishes.
 // Each pass is compared with its floor, measured in the same run: the same
 // reads of the changed notes and the same writes of the change documents
 // done directly with SQLite in one transaction, synced to disk as the
@@ -20,8 +21,9 @@
 // 1,000 changes; the medians of each setting and their ratio.
 //
 // Usage: pass_bench [--plot-data FILE] [PEOPLE...] (default 10000 100000
-// 300000); pass_bench --operator-view [PEOPLE]. Works in a temporary data directory per size, removed at the
-// end; needs nserver, nsfdb and zelrep in the build's bin/ directory.
+// 300000; at least 10,000 each); pass_bench --operator-view [PEOPLE]. Works
+// in a temporary data directory per size, removed at the end; needs
+// nserver, nsfdb and zelrep in the build's bin/ directory.
 // Owned by the benchmarks; bench/pass.sh runs it and draws bench/pass.png.
 #include <fcntl.h>
 #include <signal.h>
@@ -49,6 +51,9 @@ using benchutil::Seconds;
 namespace {
 
 constexpr int kChanges = 1000;
+// The incremental passes of each size, in this order.
+const int kIncrementalChanges[] = {100, kChanges, 10000};
+constexpr int kLeastPeople = 10000;
 constexpr int kSyncRounds = 1000;
 constexpr int kPeoplePerGroup = 200;
 constexpr double kPassTimeoutSeconds = 1800;
@@ -337,10 +342,9 @@ double FloorSeconds(const std::string& dataDir, const std::vector<int64_t>& sour
 
 // ---- the directory and its changes ---------------------------------------
 
-// Changes the office phone of kChanges people drawn at random; their note IDs.
-// Changes kChanges people (the same ones every time); round makes each
-// round's values new.
-std::vector<int64_t> ChangePeople(int round = 0) {
+// Changes the office phone of count people drawn at random (the same ones
+// for the same count); round makes each round's values new. Their note IDs.
+std::vector<int64_t> ChangePeople(int round, int count = kChanges) {
     DBHANDLE db = NULLHANDLE;
     Check(NSFDbOpen("names.nsf", &db), "NSFDbOpen names.nsf");
     TIMEDATE wildcard{{0xFFFFFFFF, 0xFFFFFFFF}}, until{};
@@ -353,7 +357,7 @@ std::vector<int64_t> ChangePeople(int round = 0) {
     std::mt19937 random(7);
     std::shuffle(ids.begin(), ids.end(), random);
     std::vector<int64_t> changed;
-    for (size_t n = 0; n < ids.size() && changed.size() < (size_t)kChanges; ++n) {
+    for (size_t n = 0; n < ids.size() && changed.size() < (size_t)count; ++n) {
         NOTEHANDLE note = NULLHANDLE;
         Check(NSFNoteOpen(db, ids[n], 0, &note), "NSFNoteOpen");
         char type[32];
@@ -367,7 +371,7 @@ std::vector<int64_t> ChangePeople(int round = 0) {
         NSFNoteClose(note);
     }
     NSFDbClose(db);
-    if (changed.size() != (size_t)kChanges) Die("too few people to change");
+    if (changed.size() != (size_t)count) Die("too few people to change");
     return changed;
 }
 
@@ -397,13 +401,25 @@ long FileKb(const std::string& path) {
 
 // ---- one directory size --------------------------------------------------
 
+struct IncrementalFigures {
+    int changes = 0;
+    long found = 0, updated = 0;
+    double seconds = 0, floor = 0;
+    std::vector<int64_t> changed;  // the source notes, for the floor
+    int64_t firstDocument = 0, lastDocument = 0;  // the output's note IDs after them
+};
+
 struct SizeFigures {
     int people = 0;
     long notes = 0, updated = 0;
     double migration = 0, migrationFloor = 0, migrationCpu = 0;
     long peakKb = 0, outputKb = 0;
-    double incremental = 0, incrementalFloor = 0;
-    long changedFound = 0, changedUpdated = 0;
+    std::vector<IncrementalFigures> incremental;
+    const IncrementalFigures& OfChanges(int changes) const {
+        for (const IncrementalFigures& pass : incremental)
+            if (pass.changes == changes) return pass;
+        Die("no incremental pass of " + std::to_string(changes) + " changes");
+    }
 };
 
 std::string ProgramDir() {
@@ -454,19 +470,29 @@ SizeFigures MeasureSize(const std::string& bin, const std::string& dir, int peop
     double cpuBefore = CpuSeconds(task);
     figures.migration = TimedPass(server, "MIGRATE ON", &figures.notes, &figures.updated);
     figures.migrationCpu = CpuSeconds(task) - cpuBefore;
-    figures.peakKb = PeakResidentKb(task);
-    std::vector<int64_t> changed = ChangePeople();
     std::string output = dir + "/dirupd.nsf";
     int64_t lastMigrated = LastNoteId(output);
-    figures.incremental = TimedPass(server, "REPLICATE", &figures.changedFound, &figures.changedUpdated);
+    int round = 0;
+    for (int changes : kIncrementalChanges) {
+        IncrementalFigures pass;
+        pass.changes = changes;
+        pass.changed = ChangePeople(++round, changes);
+        pass.firstDocument = LastNoteId(output);
+        pass.seconds = TimedPass(server, "REPLICATE", &pass.found, &pass.updated);
+        pass.lastDocument = LastNoteId(output);
+        figures.incremental.push_back(std::move(pass));
+    }
+    figures.peakKb = PeakResidentKb(task);
     server.Quit();
     figures.outputKb = FileKb(output);
 
     figures.migrationFloor = FloorSeconds(dir, LiveDocumentIds(dir + "/names.nsf"),
                                           DocumentsBetween(output, 0, lastMigrated), "floor1.nsf");
-    std::sort(changed.begin(), changed.end());
-    figures.incrementalFloor = FloorSeconds(dir, changed, DocumentsBetween(output, lastMigrated, INT64_MAX),
-                                            "floor2.nsf");
+    for (IncrementalFigures& pass : figures.incremental) {
+        std::sort(pass.changed.begin(), pass.changed.end());
+        pass.floor = FloorSeconds(dir, pass.changed, DocumentsBetween(output, pass.firstDocument, pass.lastDocument),
+                                  "floor-" + std::to_string(pass.changes) + ".nsf");
+    }
     return figures;
 }
 
@@ -572,21 +598,24 @@ void PrintTables(const std::vector<SizeFigures>& all, double fdatasync) {
         std::printf("| %d | %ld | %.2f | %.2f | %.0f | %.2f | %.2f | %.0f | %.0f |\n", f.people, f.notes,
                     f.migration, f.migrationCpu, f.notes / f.migration, f.migrationFloor,
                     f.migration / f.migrationFloor, f.peakKb / 1024.0, f.outputKb / 1024.0);
-    std::printf("\nIncremental pass, %d people changed (REPLICATE to \"ZEL Replication complete\"):\n\n",
-                kChanges);
-    std::printf("| people | entries found | updated | pass s | floor s | ratio |\n");
-    std::printf("|---:|---:|---:|---:|---:|---:|\n");
+    std::printf("\nIncremental passes (REPLICATE to \"ZEL Replication complete\"); ms per change:\n\n");
+    std::printf("| people | changes | entries found | updated | pass s | ms/change | floor s | ratio |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const SizeFigures& f : all)
-        std::printf("| %d | %ld | %ld | %.3f | %.3f | %.2f |\n", f.people, f.changedFound, f.changedUpdated,
-                    f.incremental, f.incrementalFloor, f.incremental / f.incrementalFloor);
+        for (const IncrementalFigures& pass : f.incremental)
+            std::printf("| %d | %d | %ld | %ld | %.3f | %.3f | %.3f | %.2f |\n", f.people, pass.changes, pass.found,
+                        pass.updated, pass.seconds, pass.seconds * 1e3 / pass.changes, pass.floor,
+                        pass.seconds / pass.floor);
 }
 
 void WritePlotData(const std::string& path, const std::vector<SizeFigures>& all) {
     std::ofstream out(path);
     out << "# people migration_s migration_floor_s incremental_s incremental_floor_s\n";
-    for (const SizeFigures& f : all)
-        out << f.people << ' ' << f.migration << ' ' << f.migrationFloor << ' ' << f.incremental << ' '
-            << f.incrementalFloor << '\n';
+    for (const SizeFigures& f : all) {
+        const IncrementalFigures& pass = f.OfChanges(kChanges);
+        out << f.people << ' ' << f.migration << ' ' << f.migrationFloor << ' ' << pass.seconds << ' ' << pass.floor
+            << '\n';
+    }
 }
 
 }  // namespace
@@ -598,8 +627,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--plot-data") == 0 && i + 1 < argc) plotData = argv[++i];
         else if (std::strcmp(argv[i], "--operator-view") == 0) operatorView = true;
-        else if (std::atoi(argv[i]) >= kChanges * 2) sizes.push_back(std::atoi(argv[i]));
-        else Die("usage: pass_bench [--plot-data FILE] [PEOPLE >= 2000]... | --operator-view [PEOPLE]");
+        else if (std::atoi(argv[i]) >= kLeastPeople) sizes.push_back(std::atoi(argv[i]));
+        else Die("usage: pass_bench [--plot-data FILE] [PEOPLE >= 10000]... | --operator-view [PEOPLE]");
     }
     if (operatorView && (sizes.size() > 1 || !plotData.empty())) Die("--operator-view takes one size");
     if (sizes.empty()) sizes = {10000, 100000, 300000};
@@ -620,8 +649,11 @@ int main(int argc, char** argv) {
         if (all.empty()) fdatasync = FdatasyncSeconds(dir);
         all.push_back(MeasureSize(bin, dir, people));
         const SizeFigures& f = all.back();
-        std::printf("%d people: migration %.2f s (task CPU %.2f s, floor %.2f s), incremental %.3f s (floor %.3f s)\n",
-                    people, f.migration, f.migrationCpu, f.migrationFloor, f.incremental, f.incrementalFloor);
+        std::printf("%d people: migration %.2f s (task CPU %.2f s, floor %.2f s)", people, f.migration,
+                    f.migrationCpu, f.migrationFloor);
+        for (const IncrementalFigures& pass : f.incremental)
+            std::printf(", %d changes %.3f s (floor %.3f s)", pass.changes, pass.seconds, pass.floor);
+        std::printf("\n");
         std::fflush(stdout);
         std::error_code ignored;
         std::filesystem::remove_all(dir, ignored);

@@ -6,7 +6,10 @@
 #include "memory.h"
 
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "fault.h"
 #include "handles.h"
@@ -16,15 +19,82 @@
 namespace nrt {
 namespace {
 
+// Bytes of the larger sizes are kept when their block is freed, a few of
+// each size class, for the next block of that class: a pass takes and
+// frees a work buffer for every attribute it publishes, and the
+// allocator's slow path for blocks of that size cost more than the work
+// done in them. Sizes below the smallest class come from the allocator.
+constexpr size_t kSmallestKept = 4096;
+constexpr size_t kLargestKept = 131072;
+constexpr size_t kKeptPerClass = 4;
+
+// The bytes a block of size bytes gets: its size class, or just enough.
+size_t CapacityFor(size_t size) {
+    if (size < kSmallestKept || size > kLargestKept) return size;
+    size_t capacity = kSmallestKept;
+    while (capacity < size) capacity <<= 1;
+    return capacity;
+}
+
+class SpareBytes {
+public:
+    std::unique_ptr<char[]> Take(size_t capacity) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<std::unique_ptr<char[]>>* spares = ClassOf(capacity);
+        if (spares == nullptr || spares->empty()) return nullptr;
+        std::unique_ptr<char[]> bytes = std::move(spares->back());
+        spares->pop_back();
+        return bytes;
+    }
+    void Give(std::unique_ptr<char[]> bytes, size_t capacity) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<std::unique_ptr<char[]>>* spares = ClassOf(capacity);
+        if (spares != nullptr && spares->size() < kKeptPerClass) spares->push_back(std::move(bytes));
+    }
+
+private:
+    std::vector<std::unique_ptr<char[]>>* ClassOf(size_t capacity) {
+        if (capacity < kSmallestKept || capacity > kLargestKept || CapacityFor(capacity) != capacity) return nullptr;
+        size_t index = 0;
+        for (size_t each = kSmallestKept; each < capacity; each <<= 1) ++index;
+        return &classes_[index];
+    }
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<char[]>> classes_[6];  // 4 KiB to 128 KiB
+};
+
+SpareBytes& Spares() {
+    static SpareBytes* spares = new SpareBytes;  // outlives every block
+    return *spares;
+}
+
 struct Block {
     std::unique_ptr<char[]> bytes;
     size_t size = 0;
+    size_t capacity = 0;
     int locks = 0;
+    ~Block() {
+        if (bytes) Spares().Give(std::move(bytes), capacity);
+    }
 };
 
 HandleTable<Block>& Blocks() {
     static HandleTable<Block> table;
     return table;
+}
+
+// Zero-filled bytes for a block of size bytes, with one spare byte that
+// keeps a zero-sized block addressable; false when memory ran out.
+bool FillWithBytes(Block* block, size_t size) {
+    size_t capacity = CapacityFor(size + 1);
+    std::unique_ptr<char[]> bytes = Spares().Take(capacity);
+    if (!bytes) bytes.reset(new (std::nothrow) char[capacity]);
+    if (!bytes) return false;
+    std::memset(bytes.get(), 0, size + 1);
+    block->bytes = std::move(bytes);
+    block->size = size;
+    block->capacity = capacity;
+    return true;
 }
 
 std::unique_ptr<Block> NewBlock(size_t size, STATUS* status) {
@@ -34,13 +104,10 @@ std::unique_ptr<Block> NewBlock(size_t size, STATUS* status) {
         return nullptr;
     }
     auto block = std::unique_ptr<Block>(new (std::nothrow) Block);
-    // One spare byte keeps a zero-sized block addressable.
-    if (block) block->bytes.reset(new (std::nothrow) char[size + 1]());
-    if (!block || !block->bytes) {
+    if (!block || !FillWithBytes(block.get(), size)) {
         *status = ERR_MEMORY;
         return nullptr;
     }
-    block->size = size;
     *status = NOERROR;
     return block;
 }
@@ -110,7 +177,8 @@ STATUS LNPUBLIC OSMemRealloc(DHANDLE handle, DWORD newsize) {
     if (!grown) return status;
     std::memcpy(grown->bytes.get(), block->bytes.get(),
                 block->size < newsize ? block->size : newsize);
-    block->bytes = std::move(grown->bytes);
+    std::swap(block->bytes, grown->bytes);
+    std::swap(block->capacity, grown->capacity);
     block->size = newsize;
     return NOERROR;
 }

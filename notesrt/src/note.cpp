@@ -4,6 +4,8 @@
 
 #include <strings.h>
 
+#include <cstring>
+
 #include "env.h"
 #include "fault.h"
 #include "itemvalue.h"
@@ -49,24 +51,24 @@ const StoredItem* NthNamed(const std::vector<StoredItem>& items, const std::stri
     return nullptr;
 }
 
-// The items as they will be stored: an item keeps its modified time when
-// the stored item at its place (same name, same occurrence) has the same
-// type and bytes; every other item is modified at ticks.
-std::vector<StoredItem> ItemsToStore(const std::vector<StoredItem>& items,
+// The items as they will be stored (moved from items): an item keeps its
+// modified time when the stored item at its place (same name, same
+// occurrence) has the same type and bytes; every other item is modified at
+// ticks.
+std::vector<StoredItem> ItemsToStore(std::vector<StoredItem>&& items,
                                      const std::vector<StoredItem>& previous, int64_t ticks) {
     std::vector<StoredItem> stored;
     stored.reserve(items.size());
-    for (const StoredItem& item : items) {
+    for (StoredItem& item : items) {
         const StoredItem* before = nullptr;
         if (!previous.empty()) {  // a new note has no earlier items to match
             size_t occurrence = 0;
             for (const StoredItem& earlier : stored) occurrence += SameItemName(earlier.name, item.name);
             before = NthNamed(previous, item.name, occurrence);
         }
-        StoredItem next = item;
         bool unchanged = before && before->type == item.type && before->data == item.data;
-        next.modifiedTicks = unchanged ? before->modifiedTicks : ticks;
-        stored.push_back(next);
+        item.modifiedTicks = unchanged ? before->modifiedTicks : ticks;
+        stored.push_back(std::move(item));
     }
     return stored;
 }
@@ -162,11 +164,14 @@ void Note::ChangeValue(NoteItem* item, WORD type, const std::string& data) {
 
 DHANDLE Note::ValueBlock(NoteItem* item, STATUS* status) {
     *status = NOERROR;
-    if (item->valueBlock == NULLHANDLE) {
-        std::string bytes(reinterpret_cast<const char*>(&item->type), sizeof(WORD));
-        item->valueBlock = AllocBlockWith(bytes + item->data, status);
-    }
-    return item->valueBlock;
+    if (item->valueBlock != NULLHANDLE) return item->valueBlock;
+    DHANDLE block = AllocBlock(sizeof(WORD) + item->data.size(), status);
+    if (block == NULLHANDLE) return NULLHANDLE;
+    char* bytes = static_cast<char*>(BlockData(block, nullptr));
+    std::memcpy(bytes, &item->type, sizeof(WORD));
+    if (!item->data.empty()) std::memcpy(bytes + sizeof(WORD), item->data.data(), item->data.size());
+    item->valueBlock = block;
+    return block;
 }
 
 HandleTable<Note>& Notes() {
@@ -275,7 +280,7 @@ STATUS SaveNote(Store& store, Note* note, WORD updateFlags) {
     updatedBy->flags |= ITEM_NAMES | ITEM_SUMMARY;
     updatedBy->data = names;
 
-    std::vector<StoredItem> stored = ItemsToStore(items, previous, row.sequenceTicks);
+    std::vector<StoredItem> stored = ItemsToStore(std::move(items), previous, row.sequenceTicks);
     status = WriteNote(store, counters, &row, isNew, exists, stored);
     if (status == NOERROR) status = transaction.Commit();
     if (status != NOERROR) return status;

@@ -45,11 +45,12 @@ STATUS ResolveExisting(const char* path, std::string* file) {
     return NOERROR;
 }
 
-STATUS OpenStore(const char* path, std::unique_ptr<Store>* store) {
+STATUS OpenStore(const char* path, std::unique_ptr<Store>* store,
+                 Store::Connection connection = Store::Connection::kParkedOrNew) {
     if (path == nullptr) return Fail(ERR_BAD_PARAM, "database name is null");
     std::string file;
     STATUS status = ResolveExisting(path, &file);
-    return status == NOERROR ? Store::Open(file, store) : status;
+    return status == NOERROR ? Store::Open(file, store, connection) : status;
 }
 
 STATUS TakeScanLock(const std::string& path, int* fd) {
@@ -91,8 +92,10 @@ STATUS OpenExtended(const char* path, WORD options, TIMEDATE* modifiedTime, DBHA
     if (rethDB == nullptr) return Fail(ERR_BAD_PARAM, "NSFDbOpen without a handle pointer");
     *rethDB = NULLHANDLE;
     std::unique_ptr<Store> store;
-    STATUS status = OpenStore(path, &store);
-    if (status == NOERROR && (options & DBOPEN_FORCE_FIXUP) != 0) status = store->CheckIntegrity();
+    bool checks = (options & DBOPEN_FORCE_FIXUP) != 0;
+    // A check reads the file afresh, not through a parked connection's pages.
+    STATUS status = OpenStore(path, &store, checks ? Store::Connection::kNew : Store::Connection::kParkedOrNew);
+    if (status == NOERROR && checks) status = store->CheckIntegrity();
     if (status != NOERROR) return status;
     int64_t data = 0, nonData = 0;
     status = store->ModifiedTicks(&data, &nonData);
@@ -310,13 +313,15 @@ STATUS LNPUBLIC NSFDbOpenExtended(const char* path, WORD options, DHANDLE /*hNam
 }
 
 // Closing makes what the handle wrote durable: one flush for all of it,
-// where a flush for every update would cost far more.
+// where a flush for every update would cost far more. The connection is
+// then parked for the next open of the file (store.h).
 STATUS LNPUBLIC NSFDbClose(DBHANDLE hDB) {
     return Guarded<STATUS>(ERR_MEMORY, [&]() -> STATUS {
         Database* database = Databases().Get(hDB);
         if (database == nullptr) return Fail(ERR_INVALID_HANDLE, "NSFDbClose database handle");
         STATUS status = database->store->SyncWrites();
-        Databases().Remove(hDB);
+        std::unique_ptr<Database> closed = Databases().Remove(hDB);
+        if (status == NOERROR) Store::Park(std::move(closed->store));
         return status;
     });
 }

@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -62,6 +63,8 @@ constexpr auto kFlusherPeriod = std::chrono::milliseconds(4);
 constexpr auto kBusyRetry = std::chrono::microseconds(100);
 constexpr auto kBusyQuickly = std::chrono::milliseconds(50);
 constexpr auto kBusySlowRetry = std::chrono::milliseconds(2);
+// Connections parked at most (see store.h); each keeps its pages.
+constexpr size_t kParkedStores = 4;
 
 const char kSchema[] =
     "CREATE TABLE database("
@@ -295,6 +298,9 @@ StoredItem ItemFrom(const Query& query, int first) {
     return item;
 }
 
+// Room for the items of a usual note, so that reading one grows no vector.
+constexpr size_t kItemsPerNote = 32;
+
 // The item's value in the file's byte order: the value itself on a
 // little-endian host, else a converted copy kept in copies, whose elements
 // stay put while the statement that binds them runs.
@@ -315,6 +321,7 @@ const char kNoteWithItems[] =
 STATUS CollectNoteWithItems(Query& query, NoteRow* row, std::vector<StoredItem>* items,
                             bool* found) {
     items->clear();
+    items->reserve(kItemsPerNote);
     *found = false;
     while (query.Next()) {
         if (!*found) *row = RowFrom(query, 0);
@@ -341,11 +348,95 @@ STATUS Store::Failed(int rc, const char* what) {
 STATUS Store::Connect(int flags) {
     int rc = sqlite3_open_v2(path_.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, GatheringVfsName());
     if (rc != SQLITE_OK) return Failed(rc, "open");
-    busyTimeout_ = std::chrono::milliseconds(BusyTimeoutMs());
-    groupsCommits_ = GroupsCommits();
+    ReadSettings();
     sqlite3_busy_handler(db_, WaitWhileBusy, this);
     return NOERROR;
 }
+
+void Store::ReadSettings() {
+    busyTimeout_ = std::chrono::milliseconds(BusyTimeoutMs());
+    groupsCommits_ = GroupsCommits();
+}
+
+bool Store::IdentityOf(const std::string& path, FileIdentity* identity) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) return false;
+    *identity = FileIdentity{(uint64_t)info.st_dev, (uint64_t)info.st_ino, (uint32_t)info.st_uid,
+                             (uint32_t)info.st_gid, (uint32_t)info.st_mode};
+    return true;
+}
+
+// The parked connections of this process (see store.h). A forked child
+// leaves its parent's alone: they are the parent's to use and close.
+class ParkedStores {
+public:
+    static ParkedStores& Instance() {
+        static ParkedStores* parked = new ParkedStores;  // outlives the exit handler
+        return *parked;
+    }
+
+    void Park(std::unique_ptr<Store> store) {
+        std::unique_ptr<Store> oldest;
+        std::lock_guard<std::mutex> lock(mutex_);
+        AdoptProcessLocked();
+        if (!closesAtExit_) closesAtExit_ = std::atexit([] { Instance().CloseAll(); }) == 0;
+        store->readsAsOfListings_ = false;
+        stores_.push_back(std::move(store));
+        if (stores_.size() <= kParkedStores) return;
+        oldest = std::move(stores_.front());
+        stores_.pop_front();
+    }
+
+    // The parked connection of the file, when it is still the same one
+    // (identity; null takes none); the path's other connections are closed.
+    bool Take(const std::string& path, const Store::FileIdentity* identity, std::unique_ptr<Store>* store) {
+        std::vector<std::unique_ptr<Store>> stale;
+        std::lock_guard<std::mutex> lock(mutex_);
+        AdoptProcessLocked();
+        for (auto it = stores_.begin(); it != stores_.end();) {
+            if ((*it)->path_ != path) {
+                ++it;
+            } else if (identity != nullptr && (*it)->identity_ == *identity) {
+                *store = std::move(*it);
+                stores_.erase(it);
+                (*store)->ReadSettings();
+                return true;
+            } else {
+                stale.push_back(std::move(*it));
+                it = stores_.erase(it);
+            }
+        }
+        return false;
+    }
+
+    void CloseAll() {
+        std::deque<std::unique_ptr<Store>> closing;
+        std::lock_guard<std::mutex> lock(mutex_);
+        AdoptProcessLocked();
+        closing.swap(stores_);
+    }
+
+private:
+    void AdoptProcessLocked() {
+        if (owner_ == getpid()) return;
+        for (std::unique_ptr<Store>& inherited : stores_) inherited.release();
+        stores_.clear();
+        owner_ = getpid();
+    }
+
+    std::mutex mutex_;
+    std::deque<std::unique_ptr<Store>> stores_;
+    pid_t owner_ = 0;
+    bool closesAtExit_ = false;
+};
+
+void Store::Park(std::unique_ptr<Store> store) {
+    bool fit = store->groupsCommits_ && store->lostWrites_ == NOERROR && !store->group_.open && !store->pinned_ &&
+               store->heldReads_ == 0 && sqlite3_get_autocommit(store->db_) != 0;
+    if (fit) ParkedStores::Instance().Park(std::move(store));
+}
+
+void Store::CloseParked() { ParkedStores::Instance().CloseAll(); }
 
 // Tries again soon and often, so that a lock left free for a moment after
 // another writer's group is taken; gives up after the busy timeout.
@@ -446,10 +537,14 @@ STATUS Store::Configure() {
     return status;
 }
 
-STATUS Store::Open(const std::string& path, std::unique_ptr<Store>* store) {
+STATUS Store::Open(const std::string& path, std::unique_ptr<Store>* store, Connection connection) {
     STATUS injected = NOERROR;
     if (FaultHit(NRT_FAULT_OPEN, &injected)) return Fail(injected, "open " + path);
+    FileIdentity identity;
+    bool reusable = connection == Connection::kParkedOrNew && IdentityOf(path, &identity);
+    if (ParkedStores::Instance().Take(path, reusable ? &identity : nullptr, store)) return NOERROR;
     std::unique_ptr<Store> opened(new Store(path));
+    opened->identity_ = identity;
     STATUS status = opened->Connect(SQLITE_OPEN_READWRITE);
     if (status == NOERROR) status = opened->Verify();
     if (status == NOERROR) status = opened->Configure();

@@ -25,6 +25,20 @@
 // reported by the next write and by SyncWrites, so that its writer knows
 // what it wrote may be lost. A single update, and every other write
 // (information, copies, listings), commits on its own.
+//
+// Parking: in a process whose connections group their commits, a
+// connection whose handle closed with everything it wrote synced is kept
+// (parked) for the next open of the same file in the same process, instead
+// of being closed. Opening a connection prepares its
+// statements anew, and closing the last one folds the log back into the
+// file and empties it, which costs two flushes to disk (and the next
+// write to the emptied log two more); a publication pass opens and closes
+// the configuration database for every item it reads or writes. A parked
+// connection is taken again only while its file is the same one (device,
+// inode, owner and mode unchanged), and never by an open that checks the
+// file for damage, which reads it afresh; the oldest is closed when more
+// than a few are parked, and every one at exit and before a simulated
+// reboot.
 #ifndef NOTESRT_SRC_STORE_H
 #define NOTESRT_SRC_STORE_H
 
@@ -97,9 +111,12 @@ struct Counters {
 
 class Store {
 public:
-    // Opens an existing database file; ERR_NOT_NSF when the file is not one
-    // of ours (nothing is written to it then).
-    static STATUS Open(const std::string& path, std::unique_ptr<Store>* store);
+    // Opens an existing database file, with a parked connection when there
+    // is one and afresh is not asked for; ERR_NOT_NSF when the file is not
+    // one of ours (nothing is written to it then).
+    enum class Connection { kParkedOrNew, kNew };
+    static STATUS Open(const std::string& path, std::unique_ptr<Store>* store,
+                       Connection connection = Connection::kParkedOrNew);
     // Creates a new database file holding the information buffer. The file
     // appears complete or not at all; ERR_FILE_EXISTS when it is there.
     static STATUS Create(const std::string& path, const std::string& info);
@@ -108,6 +125,12 @@ public:
     Store& operator=(const Store&) = delete;
 
     const std::string& Path() const { return path_; }
+
+    // Parks the connection of a handle that closed, or closes it when it
+    // is not fit to be taken again (a failed group, a transaction open).
+    static void Park(std::unique_ptr<Store> store);
+    // Closes every parked connection of this process.
+    static void CloseParked();
 
     // Transactions. A read transaction pins one snapshot (inside an open
     // group, the group's); a write transaction waits for other writers up
@@ -186,10 +209,25 @@ public:
     STATUS WriteInfo(const std::string& info);
     STATUS ModifiedTicks(int64_t* data, int64_t* nonData);
 
+    // What tells one file from another that took its name.
+    struct FileIdentity {
+        uint64_t device = 0, inode = 0;
+        uint32_t owner = 0, group = 0, mode = 0;
+        bool operator==(const FileIdentity& other) const {
+            return device == other.device && inode == other.inode && owner == other.owner &&
+                   group == other.group && mode == other.mode;
+        }
+    };
+    // False when the file cannot be looked at.
+    static bool IdentityOf(const std::string& path, FileIdentity* identity);
+
 private:
     friend class Query;
+    friend class ParkedStores;
     explicit Store(const std::string& path) : path_(path) {}
     STATUS Connect(int flags);
+    // The settings that notes.ini may change between opens.
+    void ReadSettings();
     STATUS Verify();
     STATUS Configure();
     void Upgrade();
@@ -213,6 +251,7 @@ private:
     void RollbackTransaction();
 
     std::string path_;
+    FileIdentity identity_;
     sqlite3* db_ = nullptr;
     bool wrote_ = false;  // a commit since the last SyncWrites
     // Held from a transaction's beginning to its end and for every

@@ -180,6 +180,7 @@ extern "C" {
 
 STATUS LNPUBLIC NRTFaultReboot(void) {
     return nrt::Guarded<STATUS>(ERR_MEMORY, []() -> STATUS {
+        nrt::Store::CloseParked();  // their pages would outlive the files' undone writes
         std::error_code error;
         std::vector<std::string> sideFiles;
         for (auto it = std::filesystem::recursive_directory_iterator(nrt::DataDirectory(), error);

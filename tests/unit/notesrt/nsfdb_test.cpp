@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "storetest.h"
@@ -462,4 +463,77 @@ TEST_F(DbFileTest, CheckingOpenRefusesADamagedDatabase) {
     for (size_t at = 100; at < 1024; ++at) bytes[at] = (char)0x5A;
     testenv::WriteFile(DataPath("hurt.nsf"), bytes);
     EXPECT_EQ(ERR_DB_CORRUPT, NSFDbOpen("hurt.nsf", &checked));
+}
+
+// Connections of a process that groups its commits (a server task; notes.ini
+// turns it on here) are parked when their handle closes and taken again by
+// the next open of the same file.
+class ParkedConnectionTest : public DbFileTest {
+protected:
+    void SetUp() override {
+        DbFileTest::SetUp();
+        testenv::WriteFile(DataPath("notes.ini"), "DbGroupCommit=1\n");
+    }
+    // Runs body in a child process (which leaves the parent's parked
+    // connections alone); true when it exited with 0.
+    template <typename Body>
+    static bool InChild(Body body) {
+        pid_t child = fork();
+        if (child == 0) _exit(body() ? 0 : 1);
+        int result = -1;
+        waitpid(child, &result, 0);
+        return WIFEXITED(result) && WEXITSTATUS(result) == 0;
+    }
+    static bool SaveIn(const char* name, const char* subject) {
+        DBHANDLE db = NULLHANDLE;
+        NOTEHANDLE note = NULLHANDLE;
+        bool ok = NSFDbOpen(name, &db) == NOERROR && NSFNoteCreate(db, &note) == NOERROR &&
+                  NSFItemSetText(note, "Subject", subject, MAXWORD) == NOERROR && NSFNoteUpdate(note, 0) == NOERROR;
+        if (note != NULLHANDLE) NSFNoteClose(note);
+        return db != NULLHANDLE && NSFDbClose(db) == NOERROR && ok;
+    }
+    std::vector<std::string> Subjects(const char* name) {
+        DBHANDLE db = OpenDb(name);
+        DHANDLE table = NULLHANDLE;
+        TIMEDATE minimum{}, until;
+        std::vector<std::string> subjects;
+        if (NSFDbGetModifiedNoteTable(db, NOTE_CLASS_DOCUMENT, minimum, &until, &table) == NOERROR) {
+            for (DWORD id : Ids(table)) {
+                NOTEHANDLE note = OpenNote(db, id);
+                char subject[64] = "";
+                NSFItemGetText(note, "Subject", subject, sizeof subject);
+                subjects.push_back(subject);
+                Close(note);
+            }
+            IDDestroyTable(table);
+        }
+        CloseDb(db);
+        std::sort(subjects.begin(), subjects.end());
+        return subjects;
+    }
+};
+
+// A parked connection sees what another process wrote meanwhile; a file
+// that another process removed and made anew under the same name is read
+// afresh, not through the connection to the old one; an open that checks
+// the file does not take a parked connection, and what the parked ones
+// wrote is in the file.
+TEST_F(ParkedConnectionTest, ReopenSeesOtherWritersAndAFileMadeAnew) {
+    CloseDb(CreateDb("a.nsf"));
+    ASSERT_TRUE(SaveIn("a.nsf", "first"));
+    ASSERT_TRUE(InChild([] { return SaveIn("a.nsf", "from the child"); }));
+    EXPECT_EQ((std::vector<std::string>{"first", "from the child"}), Subjects("a.nsf"));
+
+    ASSERT_TRUE(InChild([] {
+        return NSFDbDelete("a.nsf") == NOERROR && NSFDbCreate("a.nsf", DBCLASS_NOTEFILE, FALSE) == NOERROR &&
+               SaveIn("a.nsf", "made anew");
+    }));
+    EXPECT_EQ((std::vector<std::string>{"made anew"}), Subjects("a.nsf"));
+
+    ASSERT_TRUE(SaveIn("a.nsf", "second"));
+    DBHANDLE checked = NULLHANDLE;
+    ASSERT_EQ(NOERROR, NSFDbOpenExtended("a.nsf", DBOPEN_FORCE_FIXUP, NULLHANDLE, nullptr, &checked, nullptr,
+                                         nullptr));
+    EXPECT_EQ(NOERROR, NSFDbClose(checked));
+    EXPECT_EQ((std::vector<std::string>{"made anew", "second"}), Subjects("a.nsf"));
 }
