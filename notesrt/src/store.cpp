@@ -418,15 +418,15 @@ public:
 
 private:
     void AdoptProcessLocked() {
-        if (owner_ == getpid()) return;
+        if (owner_ == ProcessId()) return;
         for (std::unique_ptr<Store>& inherited : stores_) inherited.release();
         stores_.clear();
-        owner_ = getpid();
+        owner_ = ProcessId();
     }
 
     std::mutex mutex_;
     std::deque<std::unique_ptr<Store>> stores_;
-    pid_t owner_ = 0;
+    unsigned long owner_ = 0;
     bool closesAtExit_ = false;
 };
 
