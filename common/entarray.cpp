@@ -7,6 +7,8 @@
 // copies more than that of a name.
 #include "entarray.h"
 
+#include <algorithm>
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -172,9 +174,13 @@ bool CEntityArray::Remove(void* entity) {
     return true;
 }
 
+// Stable: entities under the same name keep the order they were added in
+// (the listing's note ID order), whatever the C library's sort does with
+// equal keys, so that every build publishes them in one order.
 bool CEntityArray::QSort() {
     m_bSorted = false;
-    if (m_nCount > 1) qsort(m_ppSlots, (size_t)m_nCount, sizeof(void*), CompareEntities);
+    std::stable_sort(m_ppSlots, m_ppSlots + m_nCount,
+                     [](void* a, void* b) { return CompareEntities(&a, &b) < 0; });
     m_bSorted = true;
     return true;
 }

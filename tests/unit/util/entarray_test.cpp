@@ -117,6 +117,26 @@ TEST_F(EntityArrayTest, UnsortedInsertAppendsAndInsertAtPlaces) {
     EXPECT_EQ(nullptr, array_.Get(-1));
 }
 
+// Names that compare equal (same compared prefix) keep the order they were
+// added in, on every C library: the pass publishes them in listing order.
+TEST_F(EntityArrayTest, SortKeepsTheAddedOrderOfEqualNames) {
+    const std::string prefix(ENTITY_COMPARE_SIZE - 1, 'k');
+    std::vector<std::string> tied;
+    for (int i = 0; i < 40; ++i) {
+        tied.push_back(prefix + std::to_string((i * 7) % 40));
+        AddAll({tied.back(), "z" + std::to_string(i), "a" + std::to_string(i)});
+    }
+    array_.QSort();
+    std::vector<std::string> sorted = Names();
+    std::vector<std::string> tiedAsSorted;
+    for (const std::string& name : sorted)
+        if (name.compare(0, prefix.size(), prefix) == 0) tiedAsSorted.push_back(name);
+    EXPECT_EQ(tied, tiedAsSorted);
+    EXPECT_TRUE(std::is_sorted(sorted.begin(), sorted.end(), [&](const std::string& a, const std::string& b) {
+        return a.compare(0, prefix.size(), b, 0, prefix.size()) < 0;
+    }));
+}
+
 TEST_F(EntityArrayTest, BlockGrowsByTenSlots) {
     EXPECT_EQ(0, array_.Capacity());
     AddAll({"1"});
