@@ -182,11 +182,12 @@ bool Process::WaitForLine(const std::string& regex, int timeoutMs, std::string* 
     std::regex pattern(regex);
     std::unique_lock<std::mutex> lock(mutex_);
     auto deadline = DeadlineAfter(timeoutMs);
-    for (;;) {
-        for (size_t i = cursor_; i < lines_.size(); ++i) {
-            if (!std::regex_search(lines_[i], pattern)) continue;
-            cursor_ = i + 1;
-            if (line) *line = lines_[i];
+    // Each line is looked at once: a pass logs a hundred thousand lines.
+    for (size_t scanned = cursor_;;) {
+        for (; scanned < lines_.size(); ++scanned) {
+            if (!std::regex_search(lines_[scanned], pattern)) continue;
+            cursor_ = scanned + 1;
+            if (line) *line = lines_[scanned];
             return true;
         }
         if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) return false;
@@ -207,8 +208,11 @@ size_t Process::CountLines(const std::string& regex) const {
 bool Process::WaitForCount(const std::string& regex, size_t count, int timeoutMs) {
     std::regex pattern(regex);
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_until(lock, DeadlineAfter(timeoutMs),
-                               [&] { return CountLocked(pattern) >= count; });
+    size_t scanned = 0, matched = 0;
+    return changed_.wait_until(lock, DeadlineAfter(timeoutMs), [&] {
+        for (; scanned < lines_.size(); ++scanned) matched += std::regex_search(lines_[scanned], pattern) ? 1 : 0;
+        return matched >= count;
+    });
 }
 
 std::vector<std::string> Process::OutputLines() const {
