@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "nrt_env.h"
 #include "osmisc.h"
@@ -107,6 +108,10 @@ STATUS StatusFromSqlite(int rc, const std::string& context, const char* message,
         default: status = ERR_IO; break;
     }
     t_last_error = context + ": " + (message ? message : sqlite3_errstr(rc));
+    // An I/O error's extended code names the operation (read, write, sync,
+    // lock, shared memory) and the system error its cause.
+    if (status == ERR_IO)
+        t_last_error += " (SQLite code " + std::to_string(rc) + ", system error " + std::to_string(systemError) + ")";
     return status;
 }
 

@@ -341,8 +341,10 @@ Store::~Store() {
 }
 
 STATUS Store::Failed(int rc, const char* what) {
-    return StatusFromSqlite(rc, std::string(what) + " in " + path_, db_ ? sqlite3_errmsg(db_) : nullptr,
-                            db_ ? sqlite3_system_errno(db_) : 0);
+    if (db_ == nullptr) return StatusFromSqlite(rc, std::string(what) + " in " + path_);
+    int extended = sqlite3_extended_errcode(db_);
+    return StatusFromSqlite((extended & 0xFF) == (rc & 0xFF) ? extended : rc, std::string(what) + " in " + path_,
+                            sqlite3_errmsg(db_), sqlite3_system_errno(db_));
 }
 
 STATUS Store::Connect(int flags) {
@@ -455,7 +457,8 @@ STATUS Store::Exec(const char* sql) {
     int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
     STATUS status = NOERROR;
     if (rc != SQLITE_OK)
-        status = StatusFromSqlite(rc, std::string(sql).substr(0, 40) + " in " + path_, message);
+        status = StatusFromSqlite(sqlite3_extended_errcode(db_), std::string(sql).substr(0, 40) + " in " + path_,
+                                  message, sqlite3_system_errno(db_));
     sqlite3_free(message);
     return status;
 }
