@@ -100,6 +100,7 @@ std::string DefaultTaskName(const char* programPath) {
 
 void StartAddInServices(const char* programPath) {
     GroupCommitsOfThisProcess();
+    GatherConsoleLog(true);
     InstallStopHandlers(OnStopSignal);
     TakeReadyPipe();
     AddInState& state = State();
@@ -114,6 +115,7 @@ void StartAddInServices(const char* programPath) {
 }
 
 void StopAddInServices() {
+    GatherConsoleLog(false);
     WriteGatheredLog();  // the program may print on its own from here on
     DeleteAllStatusLines();
     DeleteAllStatistics();
@@ -137,6 +139,7 @@ extern "C" {
 
 BOOL LNPUBLIC AddInIdle(void) {
     nrt::ReportReady();
+    nrt::WriteGatheredLog();  // an idle task's lines are all out
     nrt::YieldToOthers();
     return nrt::StopRequested() ? TRUE : FALSE;
 }

@@ -1,16 +1,9 @@
 // conslog.cpp - AddInLogMessageText and the log sink for tests.
 //
-// A message becomes one block of stamped lines, written with a single
-// write() to standard output and a single O_APPEND write() to
-// DATA/console.log, so messages of concurrent tasks never interleave.
-//
-// A task's standard output is normally a pipe to the server console, whose
-// reader is woken by every write: at a line a note, that wake-up costs more
-// than the rest of the line's work. So the messages of AddInLogMessageText
-// bound for a pipe are gathered and written together, at most kPipeDelay
-// after the first of them, by whichever comes first: a later message, or a
-// flusher thread that no signal interrupts (signals still reach the task's
-// own thread). console.log always gets each message at once.
+// A message becomes one block of stamped lines. Blocks reach standard
+// output and DATA/console.log whole, each write (of one block or of several
+// gathered ones, see ConsoleWriter) a single write() or O_APPEND write(),
+// so messages of concurrent tasks never interleave.
 #include "conslog.h"
 
 #include <fcntl.h>
@@ -62,103 +55,13 @@ bool WriteAll(int fd, const std::string& data) {
     return true;
 }
 
-constexpr auto kPipeDelay = std::chrono::milliseconds(2);
+constexpr auto kGatherDelay = std::chrono::milliseconds(2);
 constexpr size_t kMaxGathered = 64 * 1024;
-
-// Standard output, with the gathering of messages bound for a pipe.
-class StdoutWriter {
-public:
-    // Writes block at once, or, when gather is set and standard output is a
-    // pipe, within kPipeDelay. Blocks keep their order, and their order with
-    // what the program printed itself: whatever stdio holds at a call was
-    // printed after the gathered blocks and before this one.
-    void Write(const std::string& block, bool gather) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!gather || !StdoutIsPipe() || !FlusherRunningLocked()) {
-            WriteGatheredLocked();
-            std::fflush(stdout);
-            WriteAll(STDOUT_FILENO, block);
-            return;
-        }
-        if (MayHoldOutput(stdout)) {
-            WriteGatheredLocked();
-            std::fflush(stdout);
-        }
-        if (gathered_.empty()) {
-            due_ = std::chrono::steady_clock::now() + kPipeDelay;
-            wake_.notify_one();
-        }
-        gathered_ += block;
-        if (gathered_.size() >= kMaxGathered || std::chrono::steady_clock::now() >= due_)
-            WriteGatheredLocked();
-    }
-
-    void WriteGathered() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        WriteGatheredLocked();
-    }
-
-    // At exit: what is gathered goes out (before what stdio still holds,
-    // which exit writes after), and the flusher ends.
-    void Stop() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-            WriteGatheredLocked();
-        }
-        wake_.notify_one();
-        if (flusher_.joinable()) flusher_.join();
-    }
-
-private:
-    void WriteGatheredLocked() {
-        if (gathered_.empty()) return;
-        WriteAll(STDOUT_FILENO, gathered_);
-        gathered_.clear();
-    }
-
-    // Starts the flusher on first use; false when it cannot run.
-    bool FlusherRunningLocked() {
-        if (flusherTried_) return flusher_.joinable() && !stopping_;
-        flusherTried_ = true;
-        flusher_ = StartQuietThread([this] { RunFlusher(); });
-        if (flusher_.joinable()) std::atexit(StopAtExit);
-        return flusher_.joinable();
-    }
-
-    void RunFlusher() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!stopping_) {
-            if (gathered_.empty())
-                wake_.wait(lock);
-            else if (wake_.wait_until(lock, due_) == std::cv_status::timeout)
-                WriteGatheredLocked();
-        }
-    }
-
-    static void StopAtExit();
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::string gathered_;
-    std::chrono::steady_clock::time_point due_;
-    std::thread flusher_;
-    bool flusherTried_ = false;
-    bool stopping_ = false;
-};
-
-StdoutWriter& Stdout() {
-    static StdoutWriter writer;
-    return writer;
-}
-
-void StdoutWriter::StopAtExit() { Stdout().Stop(); }
 
 // DATA/console.log stays open between the lines of one second: at most one
 // open a second, and a log moved away (rotated) is opened afresh within a
 // second.
 struct ConsoleLogFile {
-    std::mutex mutex;
     int fd = -1;
     std::string path;
     std::time_t openedAt = 0;
@@ -181,28 +84,154 @@ int OpenConsoleLog(const std::string& dataDir, std::string* reason) {
     return fd;
 }
 
-void AppendToConsoleLog(const std::string& block) {
-    static ConsoleLogFile log;
+// One O_APPEND write of whole lines; the caller serializes.
+void AppendToConsoleLog(ConsoleLogFile* log, const std::string& lines) {
     std::string dataDir = DataDirectory();
     std::string path = dataDir + "/console.log";
     std::time_t now = std::time(nullptr);
-    std::lock_guard<std::mutex> lock(log.mutex);
-    if (log.fd >= 0 && (path != log.path || now != log.openedAt)) {
-        close(log.fd);
-        log.fd = -1;
+    if (log->fd >= 0 && (path != log->path || now != log->openedAt)) {
+        close(log->fd);
+        log->fd = -1;
     }
-    if (log.fd < 0) {
-        log.fd = OpenConsoleLog(dataDir, &log.failure);
-        log.path = path;
-        log.openedAt = now;
+    if (log->fd < 0) {
+        log->fd = OpenConsoleLog(dataDir, &log->failure);
+        log->path = path;
+        log->openedAt = now;
     }
-    bool written = log.fd >= 0 && WriteAll(log.fd, block);
-    if (log.fd >= 0 && !written) log.failure = std::strerror(errno);
-    if (!written && !log.reported) {
-        log.reported = true;
-        std::fprintf(stderr, "notesrt: cannot append to %s: %s\n", path.c_str(), log.failure.c_str());
+    bool written = log->fd >= 0 && WriteAll(log->fd, lines);
+    if (log->fd >= 0 && !written) log->failure = std::strerror(errno);
+    if (!written && !log->reported) {
+        log->reported = true;
+        std::fprintf(stderr, "notesrt: cannot append to %s: %s\n", path.c_str(), log->failure.c_str());
     }
 }
+
+// Standard output and console.log, with the gathering of messages.
+//
+// A task's standard output is normally a pipe to the server console, whose
+// reader is woken by every write, and each append to console.log is a
+// write to the file system: at a line a note, either costs more than the
+// rest of the line's work. So the messages of AddInLogMessageText bound for
+// a pipe, and in a server task those bound for console.log, are gathered
+// and written together, at most kGatherDelay after the first of them, by
+// whichever comes first: a later message, the task's idle call, a flusher
+// thread that no signal interrupts (signals still reach the task's own
+// thread), the end of the task's add-in services, or the exit.
+class ConsoleWriter {
+public:
+    // Writes block to standard output and console.log, at once or, with
+    // gather, within kGatherDelay. Blocks keep their order in each, and their
+    // order with what the program printed itself: whatever stdio holds at a
+    // call was printed after the gathered blocks and before this one.
+    void Write(const std::string& block, bool toStdout, bool gather) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        bool stdoutLater = gather && toStdout && StdoutIsPipe() && FlusherRunningLocked();
+        bool logLater = gather && logGathers_ && FlusherRunningLocked();
+        if (toStdout && !stdoutLater) WriteStdoutLocked(block);
+        if (!logLater) {
+            WriteLogLocked();
+            AppendToConsoleLog(&log_, block);
+        }
+        if (!stdoutLater && !logLater) return;
+        if (stdoutLater && MayHoldOutput(stdout)) WriteStdoutLocked("");
+        if (forStdout_.empty() && forLog_.empty()) {
+            due_ = std::chrono::steady_clock::now() + kGatherDelay;
+            wake_.notify_one();
+        }
+        if (stdoutLater) forStdout_ += block;
+        if (logLater) forLog_ += block;
+        if (forStdout_.size() + forLog_.size() >= kMaxGathered || std::chrono::steady_clock::now() >= due_)
+            WriteGatheredLocked();
+    }
+
+    // Whether console.log's lines are gathered too; the lines gathered so
+    // far are written when that ends.
+    void GatherLog(bool gather) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!gather) WriteLogLocked();
+        logGathers_ = gather;
+    }
+
+    void WriteGathered() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        WriteGatheredLocked();
+    }
+
+    // At exit: what is gathered goes out (before what stdio still holds,
+    // which exit writes after), and the flusher ends.
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+            WriteGatheredLocked();
+        }
+        wake_.notify_one();
+        if (flusher_.joinable() && startedIn_ == ProcessId()) flusher_.join();
+        else if (flusher_.joinable()) flusher_.detach();  // the parent's
+    }
+
+private:
+    // What is gathered for standard output, stdio's own output, then block.
+    void WriteStdoutLocked(const std::string& block) {
+        if (!forStdout_.empty()) WriteAll(STDOUT_FILENO, forStdout_);
+        forStdout_.clear();
+        std::fflush(stdout);
+        if (!block.empty()) WriteAll(STDOUT_FILENO, block);
+    }
+
+    void WriteLogLocked() {
+        if (!forLog_.empty()) AppendToConsoleLog(&log_, forLog_);
+        forLog_.clear();
+    }
+
+    void WriteGatheredLocked() {
+        if (!forStdout_.empty()) WriteAll(STDOUT_FILENO, forStdout_);
+        forStdout_.clear();
+        WriteLogLocked();
+    }
+
+    // Starts the flusher on first use; false when it cannot run, and in a
+    // forked child, which has no flusher.
+    bool FlusherRunningLocked() {
+        if (flusherTried_) return flusher_.joinable() && !stopping_ && startedIn_ == ProcessId();
+        flusherTried_ = true;
+        flusher_ = StartQuietThread([this] { RunFlusher(); });
+        startedIn_ = ProcessId();
+        if (flusher_.joinable()) std::atexit(StopAtExit);
+        return flusher_.joinable();
+    }
+
+    void RunFlusher() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stopping_) {
+            if (forStdout_.empty() && forLog_.empty())
+                wake_.wait(lock);
+            else if (wake_.wait_until(lock, due_) == std::cv_status::timeout)
+                WriteGatheredLocked();
+        }
+    }
+
+    static void StopAtExit();
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::string forStdout_;
+    std::string forLog_;
+    bool logGathers_ = false;
+    std::chrono::steady_clock::time_point due_;
+    std::thread flusher_;
+    ConsoleLogFile log_;
+    unsigned long startedIn_ = 0;
+    bool flusherTried_ = false;
+    bool stopping_ = false;
+};
+
+ConsoleWriter& Console() {
+    static ConsoleWriter writer;
+    return writer;
+}
+
+void ConsoleWriter::StopAtExit() { Console().Stop(); }
 
 // Newlines (and carriage returns) at both ends are dropped.
 std::string TrimNewlines(const std::string& text) {
@@ -228,13 +257,25 @@ std::string FormatBounded(const char* format, va_list args) {
 }
 
 // The server's local time (notes.ini's zone, as Notes times show it).
+// The text is made once a second (per thread and zone).
 std::string LocalTimeStamp() {
+    struct Stamp {
+        int64_t second = -1;
+        Zone zone;
+        std::string text;
+    };
+    thread_local Stamp stamp;
     int64_t gm = CurrentTicks();
-    WallClock clock = WallClockOf(gm - WallOffsetTicks(ServerZone(), gm));
+    Zone zone = ServerZone();
+    if (gm / 100 == stamp.second && zone.westMinutes == stamp.zone.westMinutes &&
+        zone.observesDst == stamp.zone.observesDst)
+        return stamp.text;
+    WallClock clock = WallClockOf(gm - WallOffsetTicks(zone, gm));
     char text[32];
     std::snprintf(text, sizeof(text), "%04d/%02d/%02d %02d:%02d:%02d", clock.year, clock.month, clock.day,
                   clock.hour, clock.minute, clock.second);
-    return text;
+    stamp = Stamp{gm / 100, zone, text};
+    return stamp.text;
 }
 
 std::string StampedLines(const std::string& text, const std::string& stamp) {
@@ -250,7 +291,9 @@ std::string StampedLines(const std::string& text, const std::string& stamp) {
     return block + "\n";
 }
 
-void WriteGatheredLog() { Stdout().WriteGathered(); }
+void WriteGatheredLog() { Console().WriteGathered(); }
+
+void GatherConsoleLog(bool gather) { Console().GatherLog(gather); }
 
 void LogText(const std::string& text, bool gather) {
     Sink& sink = LogSink();
@@ -260,9 +303,8 @@ void LogText(const std::string& text, bool gather) {
         bool instead = sink.callback != nullptr && (sink.flags & NRT_LOGSINK_INSTEAD_OF_STDOUT);
         if (sink.callback != nullptr) sink.callback(sink.context, instead ? block.c_str() : text.c_str());
         if (sink.callback != nullptr && (sink.flags & NRT_LOGSINK_ONLY)) return;
-        if (!instead) Stdout().Write(block, gather);
+        Console().Write(block, !instead, gather);
     }
-    AppendToConsoleLog(block);
 }
 
 }  // namespace nrt

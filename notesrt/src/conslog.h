@@ -24,10 +24,15 @@ std::string LocalTimeStamp();
 
 // Hands text to the log sink, then (unless the sink is exclusive) writes
 // its stamped lines to standard output and appends them to console.log.
-// With gather, lines bound for a pipe may reach it up to 2 ms later.
+// With gather, lines bound for a pipe, and in a server task those bound
+// for console.log, may reach it up to 2 ms later (at the latest at the
+// task's next idle call, and when it exits).
 void LogText(const std::string& text, bool gather);
-// Writes what is gathered for standard output now (the add-in run ends).
+// Writes what is gathered now (the task is idle, or its add-in run ends).
 void WriteGatheredLog();
+// Gathers console.log's lines too (a server task's add-in services run),
+// or no longer, after writing those gathered.
+void GatherConsoleLog(bool gather);
 
 }  // namespace nrt
 

@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +39,8 @@ Environment& Env() {
     static Environment env;
     return env;
 }
+
+std::atomic<uint64_t> g_settingsGeneration{1};
 
 std::string Upper(std::string text) {
     for (char& c : text) c = (char)std::toupper((unsigned char)c);
@@ -136,6 +139,8 @@ bool IniSetting(const std::string& key, std::string* value) {
     return true;
 }
 
+uint64_t SettingsGeneration() { return g_settingsGeneration.load(std::memory_order_acquire); }
+
 std::string UserName() {
     {
         Environment& env = Env();
@@ -192,6 +197,7 @@ STATUS LNPUBLIC NRTSetDataDirectory(const char* path) {
     env.data_dir = dir;
     env.ini_loaded = false;
     env.ini.clear();
+    nrt::g_settingsGeneration.fetch_add(1, std::memory_order_acq_rel);
     return NOERROR;
 }
 

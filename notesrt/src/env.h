@@ -3,6 +3,7 @@
 #ifndef NOTESRT_SRC_ENV_H
 #define NOTESRT_SRC_ENV_H
 
+#include <cstdint>
 #include <string>
 
 #include "global.h"
@@ -13,6 +14,10 @@ namespace nrt {
 std::string DataDirectory();
 // A notes.ini setting (key compared without regard to case).
 bool IniSetting(const std::string& key, std::string* value);
+// Changes whenever the settings may have changed (another data directory,
+// notes.ini read anew), so that a copy of settings read from them can be
+// checked cheaply; never 0.
+uint64_t SettingsGeneration();
 std::string UserName();
 
 // Turns a database name into a file path inside the data directory. The

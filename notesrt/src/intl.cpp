@@ -132,42 +132,6 @@ WORD DateOrderFlag() {
     return DATE_YMD;
 }
 
-}  // namespace
-
-INTLFORMAT ServerIntl(const Zone& zone) {
-    INTLFORMAT intl;
-    std::memset(&intl, 0, sizeof intl);
-    intl.Flags = DateOrderFlag() | DATE_4DIGIT_YEAR;
-    if (UpperSetting("Clock") == "24") intl.Flags |= CLOCK_24_HOUR;
-    if (zone.observesDst) intl.Flags |= DAYLIGHT_SAVINGS;
-    intl.CurrencyDigits = 2;
-    intl.Length = (BYTE)sizeof(INTLFORMAT);
-    intl.TimeZone = TimeFieldOfZone(zone);
-    CopyText(intl.AMString, ISTRMAX, "AM");
-    CopyText(intl.PMString, ISTRMAX, "PM");
-    CopyText(intl.CurrencyString, ISTRMAX, "$");
-    CopyText(intl.ThousandString, ISTRMAX, ",");
-    CopyText(intl.DecimalString, ISTRMAX, ".");
-    CopyText(intl.DateString, ISTRMAX, "/");
-    CopyText(intl.TimeString, ISTRMAX, ":");
-    CopyText(intl.YesterdayString, YTSTRMAX, "Yesterday");
-    CopyText(intl.TodayString, YTSTRMAX, "Today");
-    CopyText(intl.TomorrowString, YTSTRMAX, "Tomorrow");
-    return intl;
-}
-
-Zone ServerZone() {
-    std::string text;
-    if (!IniSetting("TimeZone", &text)) return CurrentSystemZone().zone;
-    int field = 0;
-    int dst = 0;
-    Zone zone;
-    if (!ParseInt(text, &field) || !ZoneOfTimeFields(field, 0, &zone)) return CurrentSystemZone().zone;
-    if (IniSetting("DST", &text) && !ParseInt(text, &dst)) dst = 0;
-    ZoneOfTimeFields(field, dst, &zone);
-    return zone;
-}
-
 // The rule of notes.ini, valid, or null.
 bool IniDstLaw(DstLaw* law) {
     std::string text;
@@ -184,12 +148,89 @@ bool IniDstLaw(DstLaw* law) {
     return true;
 }
 
-DstLaw ServerDstLaw() {
+// The format of the settings, without the zone's parts.
+INTLFORMAT ReadIntl() {
+    INTLFORMAT intl;
+    std::memset(&intl, 0, sizeof intl);
+    intl.Flags = DateOrderFlag() | DATE_4DIGIT_YEAR;
+    if (UpperSetting("Clock") == "24") intl.Flags |= CLOCK_24_HOUR;
+    intl.CurrencyDigits = 2;
+    intl.Length = (BYTE)sizeof(INTLFORMAT);
+    CopyText(intl.AMString, ISTRMAX, "AM");
+    CopyText(intl.PMString, ISTRMAX, "PM");
+    CopyText(intl.CurrencyString, ISTRMAX, "$");
+    CopyText(intl.ThousandString, ISTRMAX, ",");
+    CopyText(intl.DecimalString, ISTRMAX, ".");
+    CopyText(intl.DateString, ISTRMAX, "/");
+    CopyText(intl.TimeString, ISTRMAX, ":");
+    CopyText(intl.YesterdayString, YTSTRMAX, "Yesterday");
+    CopyText(intl.TodayString, YTSTRMAX, "Today");
+    CopyText(intl.TomorrowString, YTSTRMAX, "Tomorrow");
+    return intl;
+}
+
+Zone ReadServerZone() {
+    std::string text;
+    if (!IniSetting("TimeZone", &text)) return CurrentSystemZone().zone;
+    int field = 0;
+    int dst = 0;
+    Zone zone;
+    if (!ParseInt(text, &field) || !ZoneOfTimeFields(field, 0, &zone)) return CurrentSystemZone().zone;
+    if (IniSetting("DST", &text) && !ParseInt(text, &dst)) dst = 0;
+    ZoneOfTimeFields(field, dst, &zone);
+    return zone;
+}
+
+DstLaw ReadServerDstLaw() {
     DstLaw law;
     if (IniDstLaw(&law)) return law;
     std::string zone;
     return IniSetting("TimeZone", &zone) ? DstLaw() : CurrentSystemZone().law;
 }
+
+// The settings as this thread last read them. Every time conversion asks
+// for them, so they are read again only when notes.ini may have changed
+// (SettingsGeneration) or the process's TZ did.
+struct ServerSettings {
+    uint64_t generation = 0;
+    bool hasTz = false;
+    std::string tz;
+    Zone zone;
+    DstLaw law;
+    INTLFORMAT intl;
+};
+
+bool StillValid(const ServerSettings& settings, uint64_t generation, const char* tz) {
+    if (settings.generation != generation || settings.hasTz != (tz != nullptr)) return false;
+    return tz == nullptr || settings.tz == tz;
+}
+
+const ServerSettings& CurrentSettings() {
+    thread_local ServerSettings settings;
+    uint64_t generation = SettingsGeneration();
+    const char* tz = std::getenv("TZ");
+    if (StillValid(settings, generation, tz)) return settings;
+    settings.hasTz = tz != nullptr;
+    settings.tz = tz ? tz : "";
+    settings.zone = ReadServerZone();
+    settings.law = ReadServerDstLaw();
+    settings.intl = ReadIntl();
+    settings.generation = generation;
+    return settings;
+}
+
+}  // namespace
+
+INTLFORMAT ServerIntl(const Zone& zone) {
+    INTLFORMAT intl = CurrentSettings().intl;
+    if (zone.observesDst) intl.Flags |= DAYLIGHT_SAVINGS;
+    intl.TimeZone = TimeFieldOfZone(zone);
+    return intl;
+}
+
+Zone ServerZone() { return CurrentSettings().zone; }
+
+DstLaw ServerDstLaw() { return CurrentSettings().law; }
 
 // What NRTCheckSettings names: values not used as written, and values
 // that break the order of a pass's notes.

@@ -232,7 +232,9 @@ STATUS ModifiedNoteTable(DBHANDLE hDB, WORD classMask, TIMEDATE since, TIMEDATE*
     if (status != NOERROR) return status;
     SetIf(retUntil, TimeOf(until));
     if (rows.empty()) return ERR_NO_MODIFIED_NOTES;
-    return TableOf(rows, rethTable);
+    status = TableOf(rows, rethTable);
+    if (status == NOERROR) store->KeepListing(std::move(rows));
+    return status;
 }
 
 STATUS NoteInfo(Store& store, NOTEID id, NOTEID* retNoteID, ORIGINATORID* retOID,
@@ -241,8 +243,8 @@ STATUS NoteInfo(Store& store, NOTEID id, NOTEID* retNoteID, ORIGINATORID* retOID
     STATUS status = NOERROR;
     if (FaultHit(NRT_FAULT_READ, &status)) return Fail(status, "note information in " + store.Path());
     NoteRow row;
-    bool found = false;
-    status = store.ReadNote(id, &row, &found);
+    bool found = store.ListedNote(id, &row);
+    if (!found) status = store.ReadNote(id, &row, &found);
     if (status != NOERROR) return status;
     if (!found) return Fail(ERR_INVALID_NOTE, "note ID " + std::to_string(id) + " in " + store.Path());
     ORIGINATORID oid{row.unid.File, row.unid.Note, row.sequence, TimeOf(row.sequenceTicks)};

@@ -639,8 +639,27 @@ void Store::PinSnapshot() {
 void Store::Unpin() {
     if (!pinned_) return;
     pinned_ = false;
+    ForgetListing();
     RollbackTransaction();
 }
+
+void Store::KeepListing(std::vector<NoteRow>&& rows) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (!pinned_) return;
+    listed_ = std::move(rows);
+    std::sort(listed_.begin(), listed_.end(), [](const NoteRow& a, const NoteRow& b) { return a.id < b.id; });
+}
+
+bool Store::ListedNote(NOTEID id, NoteRow* row) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    auto it = std::lower_bound(listed_.begin(), listed_.end(), id,
+                               [](const NoteRow& listed, NOTEID wanted) { return listed.id < wanted; });
+    if (it == listed_.end() || it->id != id) return false;
+    *row = *it;
+    return true;
+}
+
+void Store::ForgetListing() { std::vector<NoteRow>().swap(listed_); }
 
 // A write that follows the previous one closely opens a group, unless the
 // lock is being left free after the last one.
@@ -771,6 +790,7 @@ STATUS Store::ReadItems(NOTEID id, std::vector<StoredItem>* items) {
 
 STATUS Store::ReadNoteWithItems(NOTEID id, NoteRow* row, std::vector<StoredItem>* items,
                                 bool* found) {
+    ForgetListing();
     static const std::string sql = std::string(kNoteWithItems) + "n.note_id = ? ORDER BY i.position";
     Query query(*this, sql.c_str());
     query.Bind(id);
@@ -779,6 +799,7 @@ STATUS Store::ReadNoteWithItems(NOTEID id, NoteRow* row, std::vector<StoredItem>
 
 STATUS Store::ReadNoteWithItems(const UNIVERSALNOTEID& unid, NoteRow* row,
                                 std::vector<StoredItem>* items, bool* found) {
+    ForgetListing();
     static const std::string sql =
         std::string(kNoteWithItems) + "n.unid_note = ? AND n.unid_file = ? ORDER BY i.position";
     Query query(*this, sql.c_str());
@@ -878,6 +899,7 @@ bool ListableWithoutLock(STATUS status) {
 
 STATUS Store::ListChanges(WORD classMask, ChangeWindow window, int64_t afterTicks,
                           std::vector<NoteRow>* rows, int64_t* untilTicks) {
+    ForgetListing();
     STATUS status;
     {
         WriteTransaction locked(*this);

@@ -183,6 +183,14 @@ public:
     // (see ListFromSnapshot).
     STATUS ListChanges(WORD classMask, ChangeWindow window, int64_t afterTicks,
                        std::vector<NoteRow>* rows, int64_t* untilTicks);
+    // While reads are as of the latest listing, its rows answer the note
+    // information of the notes it listed, without a statement each: a pass
+    // reads the information of every listed note before it opens any. They
+    // are let go at the first note read with its items, at the next write
+    // or listing, and when the snapshot ends.
+    void KeepListing(std::vector<NoteRow>&& rows);
+    // The listed row of the note; false when the listing kept has none.
+    bool ListedNote(NOTEID id, NoteRow* row);
 
     // Writes; call inside a write transaction.
     STATUS ReadCounters(Counters* counters);
@@ -243,6 +251,7 @@ private:
     static int WaitWhileBusy(void* store, int attempts);
     void PinSnapshot();
     void Unpin();
+    void ForgetListing();
     STATUS OpenGroupIfWriting();
     bool GroupDue() const;
     // Commits and syncs the open group; a failure is kept in lostWrites_.
@@ -268,6 +277,7 @@ private:
     bool readsAsOfListings_ = false;
     bool pinned_ = false;  // the snapshot of the latest listing is held
     int heldReads_ = 0;    // read transactions inside the group or the pinned snapshot
+    std::vector<NoteRow> listed_;  // the pinned listing's rows by note ID (KeepListing)
     Clock::time_point lastWriteEnd_;  // when the latest write transaction ended
     Clock::time_point freeUntil_;     // the lock is left free until then after a group
     Clock::time_point busySince_;
