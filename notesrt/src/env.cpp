@@ -141,14 +141,14 @@ bool IniSetting(const std::string& key, std::string* value) {
 
 uint64_t SettingsGeneration() { return g_settingsGeneration.load(std::memory_order_acquire); }
 
+// Every saved note asks for the name: one look-up under the lock.
 std::string UserName() {
-    {
-        Environment& env = Env();
-        std::lock_guard<std::mutex> lock(env.mutex);
-        if (!env.user_override.empty()) return env.user_override;
-    }
-    std::string name;
-    if (IniSetting("ServerName", &name) && !name.empty()) return name;
+    Environment& env = Env();
+    std::lock_guard<std::mutex> lock(env.mutex);
+    if (!env.user_override.empty()) return env.user_override;
+    LoadIniLocked(env);
+    auto it = env.ini.find("SERVERNAME");
+    if (it != env.ini.end() && !it->second.empty()) return it->second;
     return kDefaultUserName;
 }
 
