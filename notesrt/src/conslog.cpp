@@ -167,7 +167,6 @@ public:
         }
         wake_.notify_one();
         if (flusher_.joinable() && startedIn_ == ProcessId()) flusher_.join();
-        else if (flusher_.joinable()) flusher_.detach();  // the parent's
     }
 
 private:
@@ -226,9 +225,11 @@ private:
     bool stopping_ = false;
 };
 
+// Never destroyed: a forked child holds its parent's flusher, which it
+// can neither join nor end.
 ConsoleWriter& Console() {
-    static ConsoleWriter writer;
-    return writer;
+    static ConsoleWriter* writer = new ConsoleWriter;
+    return *writer;
 }
 
 void ConsoleWriter::StopAtExit() { Console().Stop(); }

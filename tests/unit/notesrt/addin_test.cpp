@@ -129,6 +129,25 @@ TEST_F(AddInTest, ConsoleLogIsTheOwnersAndNeverLeadsOutside) {
     std::filesystem::remove_all(outside);
 }
 
+// A server task's lines for console.log are gathered: none is lost, they
+// keep their order, and the idle call and the end of the task's services
+// write them out.
+TEST_F(AddInTest, TaskLinesReachConsoleLogAtIdleAndAtTheEnd) {
+    testing::internal::CaptureStdout();
+    StartTask("gatherer");
+    for (int n = 0; n < 300; ++n) AddInLogMessageText("line %d", NOERROR, n);
+    AddInIdle();
+    std::vector<std::string> lines = LoggedLines(DataPath("console.log"));
+    ASSERT_EQ(300u, lines.size());
+    for (int n = 0; n < 300; ++n) EXPECT_EQ("line " + std::to_string(n), lines[n]);
+    AddInLogMessageText("last", NOERROR);
+    AddInSDKTerm(NOERROR);
+    testing::internal::GetCapturedStdout();
+    lines = LoggedLines(DataPath("console.log"));
+    ASSERT_EQ(301u, lines.size());
+    EXPECT_EQ("last", lines.back());
+}
+
 TEST_F(AddInTest, OverlongTextIsCutNotOverrun) {
     NRTLogCapture log;
     std::string huge(10000, 'h');
