@@ -116,7 +116,8 @@ void AppendToConsoleLog(ConsoleLogFile* log, const std::string& lines) {
 // and written together, at most kGatherDelay after the first of them, by
 // whichever comes first: a later message, the task's idle call, a flusher
 // thread that no signal interrupts (signals still reach the task's own
-// thread), the end of the task's add-in services, or the exit.
+// thread), the end of the task's add-in services, or the exit. console.log
+// gets each line no later than standard output does.
 class ConsoleWriter {
 public:
     // Writes block to standard output and console.log, at once or, with
@@ -127,13 +128,16 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         bool stdoutLater = gather && toStdout && StdoutIsPipe() && FlusherRunningLocked();
         bool logLater = gather && logGathers_ && FlusherRunningLocked();
-        if (toStdout && !stdoutLater) WriteStdoutLocked(block);
         if (!logLater) {
             WriteLogLocked();
             AppendToConsoleLog(&log_, block);
         }
+        if (toStdout && !stdoutLater) WriteStdoutLocked(block);
         if (!stdoutLater && !logLater) return;
-        if (stdoutLater && MayHoldOutput(stdout)) WriteStdoutLocked("");
+        if (stdoutLater && MayHoldOutput(stdout)) {
+            WriteGatheredLocked();
+            std::fflush(stdout);
+        }
         if (forStdout_.empty() && forLog_.empty()) {
             due_ = std::chrono::steady_clock::now() + kGatherDelay;
             wake_.notify_one();
@@ -183,10 +187,11 @@ private:
         forLog_.clear();
     }
 
+    // console.log first: a line the console shows is in the log already.
     void WriteGatheredLocked() {
+        WriteLogLocked();
         if (!forStdout_.empty()) WriteAll(STDOUT_FILENO, forStdout_);
         forStdout_.clear();
-        WriteLogLocked();
     }
 
     // Starts the flusher on first use; false when it cannot run, and in a
