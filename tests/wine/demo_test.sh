@@ -62,7 +62,7 @@ normalized windows >"$work/windows.docs"
 # The demo's pass publishes changes of every kind (a move shows as a
 # rename); ADD documents come from the migration too.
 for event in ADD MODIFY DELETE rename; do
-    grep -q "\"Event\":\"$event\"" ||
+    grep -q "\"Event\":\"$event\"" "$work/linux.docs" ||
         fail "the Linux demo's pass published no $event document"
 done
 diff "$work/linux.docs" "$work/windows.docs" >"$work/diff" ||
