@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <set>
@@ -244,15 +245,29 @@ protected:
         for (pid_t pid : pids) kill(pid, SIGKILL);
     }
 
-    // Waits until a process that is not this one's child has gone.
+    // Waits until a process that is not this one's child has gone with all
+    // its threads. A killed process's first thread turns zombie while the
+    // others are still ending, holding its files and their locks; a reboot
+    // then would undo writes under a live reader of the shared memory.
     static void WaitGone(pid_t pid) {
+        std::string dir = "/proc/" + std::to_string(pid);
         for (int i = 0; i < 500; ++i) {
-            std::string stat = testenv::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+            std::string stat = testenv::ReadFile(dir + "/stat");
             size_t close = stat.rfind(')');
-            if (stat.empty() || (close != std::string::npos && stat.compare(close + 2, 1, "Z") == 0)) return;
+            if (stat.empty()) return;
+            if (close != std::string::npos && stat.compare(close + 2, 1, "Z") == 0 && ThreadsOf(dir) <= 1) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         ADD_FAILURE() << "process " << pid << " did not end";
+    }
+
+    static size_t ThreadsOf(const std::string& processDir) {
+        std::error_code error;
+        size_t threads = 0;
+        for (std::filesystem::directory_iterator it(processDir + "/task", error), end; !error && it != end;
+             it.increment(error))
+            ++threads;
+        return threads;
     }
 
     // A few of the first rounds run a migration, which publishes the whole
