@@ -137,8 +137,9 @@ const char* const kHelpText[] = {
     "                                  the server statistics (PATTERN like ZELREP.*)",
     "  h[elp]                          this list",
     "  q[uit] | e[xit]                 stop every task and leave the console",
-    "Ctrl-C clears the line being typed; Tab completes commands and task names.",
 };
+// Only where the console edits the line being typed.
+const char kEditingHelp[] = "Ctrl-C clears the line being typed; Tab completes commands and task names.";
 
 // A caller on the control socket.
 struct Request {
@@ -386,6 +387,7 @@ private:
     int Help() {
         std::string text;
         for (const char* line : kHelpText) text += std::string(line) + "\n";
+        if (input_.Interactive()) text += std::string(kEditingHelp) + "\n";
         Say(text);
         return 0;
     }
