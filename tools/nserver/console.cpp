@@ -4,10 +4,11 @@
 // output and start-up report, the control socket and its callers, and the
 // console's stop requests (a task ended; stop the console; an interrupt,
 // which at a terminal clears the line being typed and elsewhere stops the
-// console). What those are made of is the platform's (consoleos.h). The console's own lines go through the
-// runtime's log, so they carry a time stamp and land in DATA/console.log
-// as well; task lines are relayed as the task wrote them (the task logs
-// them itself). Standard output never blocks the loop (output.h).
+// console). What those are made of is the platform's (consoleos.h). The
+// console's own lines go through the runtime's log, so they carry a time
+// stamp and land in DATA/console.log as well; task lines are relayed as
+// the task wrote them (the task logs them itself). Standard output never
+// blocks the loop (output.h).
 //
 // A command comes from the console's input, from notes.ini's ServerTasks
 // at start ("load" words, one entry per comma), or from a caller on the
