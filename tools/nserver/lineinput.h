@@ -2,8 +2,8 @@
 // editing, completion and history kept in a file (readline, on POSIX), or
 // any other standard input read line by line. Output written through
 // WithPromptHidden never tears the prompt or a half-typed line. Windows
-// builds read plain lines only (lineinput_plain.cpp): its console edits
-// the line itself before the console program reads it.
+// builds read plain lines only (lineinput_plain.cpp): the Windows console
+// edits the line itself before the program reads it.
 #ifndef ZELREP_NSERVER_LINEINPUT_H
 #define ZELREP_NSERVER_LINEINPUT_H
 
