@@ -9,6 +9,9 @@
 #   DEMO_DATA  data directory (default: demo-data/ in the repository),
 #              emptied and filled afresh on every run
 #   BUILD_DIR  build directory, as for scripts/build.sh (default: build)
+#   DEMO_WINE  the command that runs Windows programs (wine and its
+#              settings): the demo then runs the Windows build's programs
+#              (NAME.exe) with it, as tests/wine/demo_test.sh does
 #
 # Owned by the demo. tests/integration/demo_test.cpp runs this script and
 # compares the change documents with what each change below must publish:
@@ -23,7 +26,7 @@ readonly STEPS=10
 readonly MARKER=.zelrep-demo
 
 usage() {
-    sed -n '7,12s/^# \{0,1\}//p' "$0"
+    sed -n '7,15s/^# \{0,1\}//p' "$0"
 }
 
 build=1
@@ -48,6 +51,13 @@ build_dir=${BUILD_DIR:-build}
 [[ $build_dir == /* ]] || build_dir=$root/$build_dir
 bin=$build_dir/bin
 log=$data/console.log
+# How the programs are run: directly, or the Windows ones through wine,
+# with the data directory as a Windows path.
+launcher=() exe= data_arg=$data
+if [ -n "${DEMO_WINE:-}" ]; then
+    read -r -a launcher <<<"$DEMO_WINE"
+    exe=.exe data_arg=Z:$data
+fi
 started=$SECONDS
 
 # ---- output ----------------------------------------------------------
@@ -111,13 +121,14 @@ build_programs() {
 check_programs() {
     local program
     for program in nserver nsfdb zelrep; do
-        [ -x "$bin/$program" ] || fail "$bin/$program is missing: build first, or run without --no-build"
+        [ -x "$bin/$program$exe" ] || fail "$bin/$program$exe is missing: build first, or run without --no-build"
     done
 }
 
 # ---- nsfdb ---------------------------------------------------------------
 
-nsfdb() { "$bin/nsfdb" --data "$data" "$@"; }
+# Windows programs end their lines with CR LF.
+nsfdb() { "${launcher[@]}" "$bin/nsfdb$exe" --data "$data_arg" "$@" | tr -d '\r'; }
 
 # The UNID of the one directory document holding ITEM=VALUE.
 unid_of() { nsfdb find names.nsf "$1"; }
@@ -152,7 +163,7 @@ awaited=
 start_console() {
     local input=$data/console.in
     mkfifo "$input"
-    "$bin/nserver" --data "$data" <"$input" >/dev/null 2>"$data/nserver.err" &
+    "${launcher[@]}" "$bin/nserver$exe" --data "$data_arg" <"$input" >/dev/null 2>"$data/nserver.err" &
     server_pid=$!
     exec 3>"$input"
 }

@@ -13,7 +13,9 @@ if [ "${1:-}" = "--windows" ]; then
   build_dir=${BUILD_DIR:-build-win}
   scripts/sqlite-source.sh "$build_dir/sqlite"
   scripts/expat-source.sh "$build_dir/expat"
-  cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  # Without debug information: the statically linked test programs then
+  # take a third less compiler time to build, which keeps CI short.
+  cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DZELREP_BENCH=OFF \
     -DZELREP_SQLITE_SOURCE="$PWD/$build_dir/sqlite" -DZELREP_EXPAT_SOURCE="$PWD/$build_dir/expat/expat" -DZELREP_GTEST_SOURCE=/usr/src/googletest \
     "$@" >/dev/null

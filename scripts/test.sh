@@ -3,6 +3,7 @@
 #   scripts/test.sh             all tests in build/
 #   scripts/test.sh --sanitize  unit tests built with ASan+UBSan in build-asan/
 #   scripts/test.sh --windows   the Windows build in build-win/, its tests under wine
+#                               (and the Linux build in build/, for comparison)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 case "${1:-}" in
@@ -12,6 +13,8 @@ case "${1:-}" in
     ctest --test-dir build-asan --output-on-failure -L unit -j"$(nproc)"
   ;;
 --windows)
+  # The wine demo test compares with the demo run by the Linux programs.
+  scripts/build.sh
   BUILD_DIR=build-win scripts/build.sh --windows
   ctest --test-dir build-win --output-on-failure -j"$(nproc)"
   ;;

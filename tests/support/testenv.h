@@ -48,6 +48,18 @@ inline std::string MakeTempDir(const char* tag) {
     return "";
 }
 
+// Sets an environment variable of this process, or removes it (nullptr).
+inline void SetEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv((std::string(name) + "=" + (value != nullptr ? value : "")).c_str());
+#else
+    if (value != nullptr)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+#endif
+}
+
 inline void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;

@@ -4,7 +4,8 @@
 # modify, a delete), and zelrep.exe, started on its own, publishes each
 # change in its first pass; a second zelrep.exe for the same instance is
 # refused while the first holds the instance's queue, and starts once the
-# first has been killed. Needs no nserver.
+# first has been killed; DEBUGBREAK (told through nserver.exe) and BREAK=ON
+# reach DebugBreak.
 #
 #   tests/wine/pass_test.sh SOURCE_DIR BIN_DIR WINE_COMMAND...
 set -euo pipefail
@@ -63,4 +64,17 @@ for _ in $(seq 1 60); do
     sleep 0.5
 done
 grep -q "Initialization Complete" "$data/again.out" || fail "no task started after a kill: $(cat "$data/again.out")"
+
+# DEBUGBREAK, told with nserver.exe (which, with no console running,
+# delivers it to the task's queue itself), logs its line and breaks into
+# the debugger; with none attached wine reports the breakpoint (0x80000003)
+# and the task ends. BREAK=ON on the command line breaks the same way.
+NOTES_DATA_DIR="Z:$data" "${wine_command[@]}" "$bin/nserver.exe" tell WINE DEBUGBREAK >/dev/null 2>&1 ||
+    fail "nserver.exe could not tell the task DEBUGBREAK"
+wait "$task" 2>/dev/null || true
+task=
+grep -q "WINE:  BREAK into debugger" "$data/again.out" || fail "DEBUGBREAK was not logged: $(cat "$data/again.out")"
+grep -q "Unhandled exception 0x80000003" "$data/again.out" || fail "DEBUGBREAK did not break: $(cat "$data/again.out")"
+broken=$(NOTES_DATA_DIR="Z:$data" "${wine_command[@]}" "$bin/zelrep.exe" BREAK=ON 2>&1 || true)
+grep -q "Unhandled exception 0x80000003" <<<"$broken" || fail "BREAK=ON did not break: $broken"
 echo "published $published change documents under wine"

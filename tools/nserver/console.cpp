@@ -1,13 +1,14 @@
 // console.cpp - the console's event loop and its commands.
 //
 // One thread waits on standard input (none for a service), every task's
-// output and start-up report, the control socket and its callers, and a
-// pipe fed by the signal handlers (SIGCHLD: a task ended; SIGTERM, SIGHUP
-// and, without a terminal, SIGINT: stop the console; at a terminal Ctrl-C
-// clears the line being typed). The console's own lines go through the
-// runtime's log, so they carry a time stamp and land in DATA/console.log
-// as well; task lines are relayed as the task wrote them (the task logs
-// them itself). Standard output never blocks the loop (output.h).
+// output and start-up report, the control socket and its callers, and the
+// console's stop requests (a task ended; stop the console; an interrupt,
+// which at a terminal clears the line being typed and elsewhere stops the
+// console). What those are made of is the platform's (consoleos.h). The
+// console's own lines go through the runtime's log, so they carry a time
+// stamp and land in DATA/console.log as well; task lines are relayed as
+// the task wrote them (the task logs them itself). Standard output never
+// blocks the loop (output.h).
 //
 // A command comes from the console's input, from notes.ini's ServerTasks
 // at start ("load" words, one entry per comma), or from a caller on the
@@ -18,17 +19,10 @@
 #include "console.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <strings.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -37,6 +31,7 @@
 #include <sstream>
 #include <vector>
 
+#include "consoleos.h"
 #include "control.h"
 #include "lineinput.h"
 #include "nrt_env.h"
@@ -54,34 +49,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int g_signalPipe[2] = {-1, -1};
-
 // How long a caller's tell waits for the task's answer once it has begun,
 // after its last line.
 constexpr auto kAnswerQuiet = std::chrono::milliseconds(500);
 // A caller's answer is cut beyond this size (the console log has it all).
 constexpr size_t kMaxAnswer = 4 << 20;
-
-void OnSignal(int signal) {
-    char code = signal == SIGCHLD ? 'c' : signal == SIGINT ? 'i' : 'q';
-    int saved = errno;
-    if (write(g_signalPipe[1], &code, 1) < 0) {
-        // The pipe is full: a wake-up is already pending.
-    }
-    errno = saved;
-}
-
-void InstallSignals(bool service) {
-    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    struct sigaction action;
-    std::memset(&action, 0, sizeof(action));
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signal : {SIGCHLD, SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
-    if (service) ::signal(SIGHUP, SIG_IGN);  // no terminal to lose
-    ::signal(SIGPIPE, SIG_IGN);              // a closed terminal must not kill the console
-}
 
 std::vector<std::string> Words(const std::string& text) {
     std::istringstream in(text);
@@ -149,7 +121,7 @@ std::string AbbreviatedName(const std::string& canonical) {
 std::string Prompt(const std::string& dataDir) {
     char name[256] = "";
     NRTGetUserName(name, sizeof(name));
-    std::string base = dataDir.substr(dataDir.find_last_of('/') + 1);
+    std::string base = dataDir.substr(dataDir.find_last_of("/\\") + 1);
     return AbbreviatedName(name) + " (" + (base.empty() ? dataDir : base) + ")> ";
 }
 
@@ -166,8 +138,9 @@ const char* const kHelpText[] = {
     "                                  the server statistics (PATTERN like ZELREP.*)",
     "  h[elp]                          this list",
     "  q[uit] | e[xit]                 stop every task and leave the console",
-    "Ctrl-C clears the line being typed; Tab completes commands and task names.",
 };
+// Only where the console edits the line being typed.
+const char kEditingHelp[] = "Ctrl-C clears the line being typed; Tab completes commands and task names.";
 
 // A caller on the control socket.
 struct Request {
@@ -200,23 +173,14 @@ struct Request {
         waiting = Waiting::kNothing;
     }
     // Sends what it can; false when the caller is gone.
-    bool Send() {
-        while (!output.empty()) {
-            ssize_t n = send(fd, output.data(), output.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-            if (n <= 0) return false;
-            output.erase(0, size_t(n));
-        }
-        return true;
-    }
+    bool Send() { return SendToCaller(fd, &output); }
 };
 
 class Console {
 public:
     explicit Console(const ConsoleSettings& settings)
         : settings_(settings),
-          input_(!settings.service && isatty(STDIN_FILENO) != 0, Prompt(settings.dataDir),
+          input_(!settings.service && InputIsTerminal(), Prompt(settings.dataDir),
                  HistoryFile(settings.dataDir)),
           tasks_([this](const std::string& task, pid_t pid, bool isError,
                         const std::string& line) { Relay(task, pid, isError, line); },
@@ -259,31 +223,33 @@ private:
     bool InputEnded() const { return !settings_.service && input_.Ended(); }
 
     // One round of the loop: waits for input, task output, callers or a
-    // signal.
+    // stop request.
     void WaitAndHandle(bool readInput, int timeoutMs = -1) {
-        std::vector<pollfd> fds = {{g_signalPipe[0], POLLIN, 0}};
-        size_t inputAt = fds.size();
+        std::vector<Watch> watches = {{Source::kStopRequests, 0, kReadable, 0}};
+        size_t inputAt = watches.size();
         bool takeInput = readInput && !settings_.service;
-        if (takeInput) fds.push_back({input_.Fd(), POLLIN, 0});
-        size_t controlAt = fds.size();
-        if (readInput && control_.Fd() >= 0) fds.push_back({control_.Fd(), POLLIN, 0});
-        size_t requestsAt = fds.size();
+        if (takeInput) watches.push_back({Source::kInput, 0, kReadable, 0});
+        size_t controlAt = watches.size();
+        if (readInput && control_.Fd() >= 0) watches.push_back({Source::kCaller, control_.Fd(), kReadable, 0});
+        size_t requestsAt = watches.size();
         for (const auto& request : requests_)
-            fds.push_back({request->fd, short((request->finished ? 0 : POLLIN) | (request->output.empty() ? 0 : POLLOUT)), 0});
-        size_t outputAt = fds.size();
-        if (output_.Pending()) fds.push_back({output_.Fd(), POLLOUT, 0});
-        size_t tasksAt = fds.size();
-        for (PipeEnd pipe : tasks_.Pipes()) fds.push_back({int(pipe), POLLIN, 0});
-        if (poll(fds.data(), fds.size(), WaitTimeout(timeoutMs)) < 0) return;
-        if (fds[0].revents & POLLIN) HandleSignals();
-        for (size_t i = tasksAt; i < fds.size(); ++i)
-            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) tasks_.ReadFrom(fds[i].fd);
+            watches.push_back({Source::kCaller, request->fd,
+                               short((request->finished ? 0 : kReadable) | (request->output.empty() ? 0 : kWritable)),
+                               0});
+        size_t outputAt = watches.size();
+        if (output_.Pending()) watches.push_back({Source::kOutput, 0, kWritable, 0});
+        size_t tasksAt = watches.size();
+        for (PipeEnd pipe : tasks_.Pipes()) watches.push_back({Source::kTaskPipe, pipe, kReadable, 0});
+        Wait(&watches, WaitTimeout(timeoutMs));
+        if (watches[0].ready & kReadable) HandleStopRequests();
+        for (size_t i = tasksAt; i < watches.size(); ++i)
+            if (watches[i].ready) tasks_.ReadFrom(watches[i].handle);
         tasks_.ReapEnded();
-        if (outputAt < fds.size() && fds[outputAt].fd == output_.Fd() && fds[outputAt].revents) output_.Flush();
+        if (outputAt < tasksAt && watches[outputAt].ready) output_.Flush();
         for (size_t i = requestsAt; i < outputAt; ++i)
-            if (fds[i].revents & POLLIN) ReadRequest(fds[i].fd);
-        if (controlAt < requestsAt && (fds[controlAt].revents & POLLIN)) AcceptCallers();
-        if (takeInput && (fds[inputAt].revents & (POLLIN | POLLHUP | POLLERR))) {
+            if (watches[i].ready & kReadable) ReadRequest(int(watches[i].handle));
+        if (controlAt < requestsAt && (watches[controlAt].ready & kReadable)) AcceptCallers();
+        if (takeInput && watches[inputAt].ready) {
             std::vector<InputLine> lines;
             input_.ReadAvailable(&lines);
             for (const InputLine& line : lines)
@@ -307,18 +273,14 @@ private:
         return timeout;
     }
 
-    void HandleSignals() {
-        char codes[64];
-        ssize_t n;
-        while ((n = read(g_signalPipe[0], codes, sizeof(codes))) > 0) {
-            for (ssize_t i = 0; i < n; ++i) {
-                if (codes[i] == 'q') quitRequested_ = true;
-                if (codes[i] != 'i') continue;
-                if (input_.Interactive())
-                    input_.ClearLine();
-                else
-                    quitRequested_ = true;
-            }
+    void HandleStopRequests() {
+        for (char request : TakeStopRequests()) {
+            if (request == 'q') quitRequested_ = true;
+            if (request != 'i') continue;
+            if (input_.Interactive())
+                input_.ClearLine();
+            else
+                quitRequested_ = true;
         }
     }
 
@@ -358,7 +320,7 @@ private:
     int Load(const std::vector<std::string>& words) {
         if (words.size() < 2) return Fail("Usage: load PROGRAM [ARGUMENTS...]", 2);
         const std::string& program = words[1];
-        if (program.find('/') != std::string::npos || program.find("..") != std::string::npos)
+        if (program.find_first_of("/\\") != std::string::npos || program.find("..") != std::string::npos)
             return Fail("Program name \"" + Printable(program) + "\" refused: give the name of a program in " +
                         settings_.binDir + ", without \"/\" or \"..\".");
         std::string name = program;
@@ -426,6 +388,7 @@ private:
     int Help() {
         std::string text;
         for (const char* line : kHelpText) text += std::string(line) + "\n";
+        if (input_.Interactive()) text += std::string(kEditingHelp) + "\n";
         Say(text);
         return 0;
     }
@@ -549,9 +512,9 @@ private:
         for (auto& request : requests_) {
             if (request->fd != fd) continue;
             char buffer[4096];
-            ssize_t n = read(fd, buffer, sizeof(buffer));
-            if (n <= 0) {
-                if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+            long n = ReadFromCaller(fd, buffer, sizeof(buffer));
+            if (n < 0) return;
+            if (n == 0) {
                 request->Finish(1);  // the caller is gone: nothing more to send
                 request->output.clear();
                 return;
@@ -596,7 +559,7 @@ private:
                 ++it;
                 continue;
             }
-            close(request.fd);
+            CloseCaller(request.fd);
             it = requests_.erase(it);
         }
     }
@@ -609,11 +572,11 @@ private:
         while (!requests_.empty() && Clock::now() < deadline) {
             SendAnswers();
             if (requests_.empty()) break;
-            std::vector<pollfd> fds;
-            for (const auto& request : requests_) fds.push_back({request->fd, POLLOUT, 0});
-            poll(fds.data(), fds.size(), 100);
+            std::vector<Watch> watches;
+            for (const auto& request : requests_) watches.push_back({Source::kCaller, request->fd, kWritable, 0});
+            Wait(&watches, 100);
         }
-        for (const auto& request : requests_) close(request->fd);
+        for (const auto& request : requests_) CloseCaller(request->fd);
         requests_.clear();
         output_.Flush();
     }
@@ -656,7 +619,7 @@ private:
 }  // namespace
 
 int RunConsole(const ConsoleSettings& settings) {
-    InstallSignals(settings.service);
+    InstallStopRequests(settings.service);
     Console console(settings);
     return console.Run();
 }

@@ -10,6 +10,7 @@
 #ifndef ZELREP_NSERVER_CONTROL_H
 #define ZELREP_NSERVER_CONTROL_H
 
+#include <cstddef>
 #include <string>
 
 namespace nserver {
@@ -36,6 +37,14 @@ private:
     int fd_ = -1;
     std::string directory_;
 };
+
+// A caller's connection, as the console uses it: sends what it can of
+// *output without blocking and drops it from there (false when the caller
+// is gone); reads what came (the bytes read, 0 when the caller is gone, -1
+// when nothing came yet); closes it.
+bool SendToCaller(int fd, std::string* output);
+long ReadFromCaller(int fd, char* buffer, size_t size);
+void CloseCaller(int fd);
 
 // A connection to the console of the data directory, or -1 when none
 // listens (*error says why when it is not simply absent).

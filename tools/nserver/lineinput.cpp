@@ -1,96 +1,24 @@
-// lineinput.cpp - console input with readline's callback interface (so the
-// console can relay task output while a line is being typed) or plain
-// reads of standard input. readline leaves the signals to the console,
-// which turns Ctrl-C into ClearLine.
+// lineinput.cpp - console input read plainly, line by line, on every
+// platform: what standard input holds when it is not a terminal the
+// console edits lines on (lineinput_readline.cpp), and all input where
+// there is no line editing (lineinput_plain.cpp).
 #include "lineinput.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <strings.h>
-
-#include <readline/history.h>
-#include <readline/readline.h>
+#include "consoleos.h"
 
 namespace nserver {
-namespace {
-
-// readline's callbacks take no context: the one interactive input.
-LineInput* g_interactive = nullptr;
-constexpr int kHistoryLines = 1000;
-
-// The history file, made for the owner only when missing.
-void LoadHistory(const std::string& file) {
-    int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (fd >= 0) close(fd);
-    read_history(file.c_str());
-    history_truncate_file(file.c_str(), kHistoryLines);
-}
-
-}  // namespace
-
-LineInput::LineInput(bool interactive, const std::string& prompt, const std::string& historyFile)
-    : interactive_(interactive), prompt_(prompt), historyFile_(historyFile) {
-    if (!interactive_) return;
-    g_interactive = this;
-    rl_catch_signals = 0;
-    rl_catch_sigwinch = 1;
-    rl_attempted_completion_function = &LineInput::Complete;
-    stifle_history(kHistoryLines);
-    if (!historyFile_.empty()) LoadHistory(historyFile_);
-    rl_callback_handler_install(prompt_.c_str(), &LineInput::OnReadlineLine);
-}
-
-LineInput::~LineInput() { Stop(); }
-
-void LineInput::Stop() {
-    if (interactive_ && g_interactive == this) {
-        rl_callback_handler_remove();
-        g_interactive = nullptr;
-    }
-    ended_ = true;
-}
-
-int LineInput::Fd() const { return STDIN_FILENO; }
-
-void LineInput::ReadAvailable(std::vector<InputLine>* lines) {
-    if (ended_) return;
-    if (!interactive_) return ReadPlain(lines);
-    sink_ = lines;
-    rl_callback_read_char();
-    sink_ = nullptr;
-}
-
-void LineInput::OnReadlineLine(char* line) {
-    LineInput* self = g_interactive;
-    if (self == nullptr) return std::free(line);
-    if (line == nullptr) {  // end of input (Ctrl-D)
-        self->ended_ = true;
-        return;
-    }
-    if (*line != '\0') {
-        add_history(line);
-        if (!self->historyFile_.empty()) append_history(1, self->historyFile_.c_str());
-    }
-    if (self->sink_ != nullptr) self->TakeLine(line, self->sink_);
-    std::free(line);
-}
 
 void LineInput::ReadPlain(std::vector<InputLine>* lines) {
     char buffer[65536];
-    ssize_t n = read(STDIN_FILENO, buffer, sizeof(buffer));
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
-    if (n <= 0) {
+    long n = ReadInput(buffer, sizeof(buffer));
+    if (n < 0) return;
+    if (n == 0) {
         if (!partial_.empty() || overlong_ > 0) TakeLine(partial_, lines);
         partial_.clear();
         ended_ = true;
         return;
     }
-    for (ssize_t i = 0; i < n; ++i) {
+    for (long i = 0; i < n; ++i) {
         if (buffer[i] == '\n') {
             TakeLine(partial_, lines);
             partial_.clear();
@@ -112,48 +40,6 @@ void LineInput::TakeLine(std::string text, std::vector<InputLine>* lines) {
     if (overlong_ == 0 && text.size() <= kMaxLine) line.text = std::move(text);
     overlong_ = 0;
     lines->push_back(std::move(line));
-}
-
-void LineInput::ClearLine() {
-    if (!interactive_ || g_interactive != this) return;
-    rl_replace_line("", 0);
-    rl_point = rl_end = 0;
-    std::fputs("^C\n", rl_outstream ? rl_outstream : stdout);
-    std::fflush(rl_outstream ? rl_outstream : stdout);
-    rl_on_new_line();
-    rl_forced_update_display();
-}
-
-char** LineInput::Complete(const char* text, int start, int /*end*/) {
-    rl_attempted_completion_over = 1;  // no file names
-    LineInput* self = g_interactive;
-    if (self == nullptr || !self->completer_) return nullptr;
-    self->candidates_ = self->completer_(std::string(rl_line_buffer, size_t(start)));
-    return rl_completion_matches(text, &LineInput::NextCandidate);
-}
-
-// readline's generator: the candidates that start with text, case aside.
-char* LineInput::NextCandidate(const char* text, int state) {
-    static size_t next;
-    LineInput* self = g_interactive;
-    if (self == nullptr) return nullptr;
-    if (state == 0) next = 0;
-    size_t length = std::strlen(text);
-    while (next < self->candidates_.size()) {
-        const std::string& candidate = self->candidates_[next++];
-        if (strncasecmp(candidate.c_str(), text, length) == 0) return strdup(candidate.c_str());
-    }
-    return nullptr;
-}
-
-void LineInput::WithPromptHidden(const std::function<void()>& write) {
-    bool prompt = interactive_ && g_interactive == this;
-    if (prompt) {
-        rl_clear_visible_line();
-        std::fflush(rl_outstream ? rl_outstream : stdout);  // before write() bypasses stdio
-    }
-    write();
-    if (prompt) rl_forced_update_display();
 }
 
 }  // namespace nserver

@@ -1,7 +1,9 @@
 // lineinput.h - where console commands come from: a terminal with line
-// editing, completion and history kept in a file (readline), or any other
-// standard input read line by line. Output written through
-// WithPromptHidden never tears the prompt or a half-typed line.
+// editing, completion and history kept in a file (readline, on POSIX), or
+// any other standard input read line by line. Output written through
+// WithPromptHidden never tears the prompt or a half-typed line. Windows
+// builds read plain lines only (lineinput_plain.cpp): the Windows console
+// edits the line itself before the program reads it.
 #ifndef ZELREP_NSERVER_LINEINPUT_H
 #define ZELREP_NSERVER_LINEINPUT_H
 
@@ -32,7 +34,6 @@ public:
     LineInput(const LineInput&) = delete;
     LineInput& operator=(const LineInput&) = delete;
 
-    int Fd() const;
     bool Interactive() const { return interactive_; }
     bool Ended() const { return ended_; }
     // Reads what standard input holds now; complete lines go to *lines.

@@ -10,9 +10,6 @@
 // delivered straight to the task's queue, and "show tasks" and "show stat"
 // read the status lines and statistics themselves; other commands need the
 // console.
-#include <unistd.h>
-
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +17,7 @@
 #include <vector>
 
 #include "console.h"
+#include "consoleos.h"
 #include "control.h"
 #include "n_ver.h"
 #include "nrt_env.h"
@@ -66,14 +64,6 @@ struct Options {
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "nserver: %s\n%s(nserver --help tells more)\n", message.c_str(), kUsageLine);
     return 2;
-}
-
-std::string ProgramDirectory() {
-    char path[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
-    if (n <= 0) return ".";
-    std::string exe(path, size_t(n));
-    return exe.substr(0, exe.find_last_of('/'));
 }
 
 bool TakeSeconds(const std::string& value, int* seconds) {
@@ -186,7 +176,7 @@ int main(int argc, char* argv[]) {
 
     nserver::ConsoleSettings settings;
     settings.dataDir = resolved;
-    settings.binDir = options.binDir.empty() ? ProgramDirectory() : options.binDir;
+    settings.binDir = options.binDir.empty() ? nserver::ProgramDirectory() : options.binDir;
     settings.killAfterSeconds = options.killAfterSeconds;
     settings.service = options.service;
     settings.waitSeconds = options.waitSeconds;

@@ -1,43 +1,13 @@
 // output.cpp - standard output that never blocks the console (see
-// output.h).
-//
-// The descriptor is shared with whoever started the console, so it is not
-// switched to non-blocking mode; instead each write is only made when poll
-// says the descriptor takes it, and is kept small enough for what that
-// promise covers: a pipe then has room for PIPE_BUF bytes, a terminal for
-// a little less than 256 characters once newlines become two. Sockets (a
-// service's journal) take MSG_DONTWAIT; files never block.
+// output.h). How much one write may carry without blocking, and the write
+// itself, are the platform's (consoleos.h).
 #include "output.h"
 
-#include <limits.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+
+#include "consoleos.h"
 
 namespace nserver {
-
-Output::Output() : kind_(Kind::kFile) {
-    struct stat info;
-    if (fstat(Fd(), &info) != 0) return;
-    if (S_ISFIFO(info.st_mode)) kind_ = Kind::kPipe;
-    if (S_ISSOCK(info.st_mode)) kind_ = Kind::kSocket;
-    if (isatty(Fd())) kind_ = Kind::kTerminal;
-}
-
-size_t Output::Chunk() const {
-    switch (kind_) {
-    case Kind::kPipe:
-        return PIPE_BUF;
-    case Kind::kTerminal:
-        return 120;
-    default:
-        return pending_.size();
-    }
-}
 
 void Output::Write(const std::string& text) {
     if (pending_.size() + text.size() > kMaxPending) {
@@ -68,16 +38,10 @@ bool Output::WriteSome() {
         dropped_ = 0;
     }
     if (pending_.empty()) return false;
-    if (kind_ == Kind::kPipe || kind_ == Kind::kTerminal) {
-        pollfd ready = {Fd(), POLLOUT, 0};
-        if (poll(&ready, 1, 0) != 1 || !(ready.revents & POLLOUT)) return false;
-    }
-    size_t size = std::min(Chunk(), pending_.size());
-    ssize_t n = kind_ == Kind::kSocket ? send(Fd(), pending_.data(), size, MSG_DONTWAIT | MSG_NOSIGNAL)
-                                       : write(Fd(), pending_.data(), size);
-    if (n < 0 && errno == EINTR) return true;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
-    if (n <= 0) {
+    size_t chunk = OutputChunk();
+    long n = WriteOutput(pending_.data(), chunk == 0 ? pending_.size() : std::min(chunk, pending_.size()));
+    if (n == 0) return false;
+    if (n < 0) {
         pending_.clear();  // output is gone for good (closed terminal, reader ended)
         return false;
     }

@@ -17,23 +17,19 @@ class Output {
 public:
     static constexpr size_t kMaxPending = 1 << 20;
 
-    Output();
     // Queues text (whole lines) and writes what can be written now.
     void Write(const std::string& text);
-    // Writes more of what waits; call when poll reports the descriptor
+    // Writes more of what waits; call when standard output is reported
     // writable.
     void Flush();
     // True when text waits for the descriptor to be writable.
     bool Pending() const { return !pending_.empty() || dropped_ > 0; }
-    int Fd() const { return 1; }
     // Runs around every actual write (the console hides its prompt).
     void SetWriteGuard(std::function<void(const std::function<void()>&)> guard) { guard_ = std::move(guard); }
 
 private:
-    size_t Chunk() const;
     bool WriteSome();
 
-    enum class Kind { kFile, kPipe, kTerminal, kSocket } kind_;
     std::string pending_;
     size_t dropped_ = 0;
     std::function<void(const std::function<void()>&)> guard_;

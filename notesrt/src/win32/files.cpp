@@ -138,6 +138,14 @@ std::string NativeFullPath(const std::string& path, int* error) {
 
 std::string FullPathName(const std::string& path, int* error) { return Slashed(NativeFullPath(path, error)); }
 
+std::string StoredName(const std::string& path) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return "";
+    FindClose(search);
+    return found.cFileName;
+}
+
 // The data directory is shown as Windows writes it.
 std::string AbsoluteDirectory(const std::string& path) {
     int error = 0;

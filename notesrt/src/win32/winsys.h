@@ -19,6 +19,9 @@ int ErrnoOfWindowsError(unsigned long error);
 // The full form of path ("." and ".." taken by their meaning, '\' as '/');
 // "" with *error set when there is none.
 std::string FullPathName(const std::string& path, int* error);
+// The name of the file or directory path names, in the letter case it was
+// made with (Windows finds it in any); "" when there is none.
+std::string StoredName(const std::string& path);
 // The directory dataDir/.notesrt/part, made when create is set; 0 or an
 // errno value (ENOENT when missing).
 int PrivateDirectory(const std::string& dataDir, const char* part, bool create, std::string* path);

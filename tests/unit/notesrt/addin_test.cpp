@@ -2,10 +2,12 @@
 // the schedule timers, the stop request and the start-up calls.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cctype>
 #include <cstdlib>
@@ -106,6 +108,9 @@ TEST_F(AddInTest, LinesAreStampedAndSplitByTheLineRule) {
 }
 
 TEST_F(AddInTest, ConsoleLogIsTheOwnersAndNeverLeadsOutside) {
+#ifdef _WIN32
+    GTEST_SKIP() << "making links on Windows needs a privilege the tests do not have";
+#else
     NRTLogCapture log(NRT_LOGSINK_ALSO_WRITE);
     testing::internal::CaptureStdout();
     std::string outside = testenv::MakeTempDir("outside");
@@ -127,6 +132,7 @@ TEST_F(AddInTest, ConsoleLogIsTheOwnersAndNeverLeadsOutside) {
               std::filesystem::status(DataPath("console.log")).permissions());
     EXPECT_EQ(3u, log.Texts().size());  // the console got every line
     std::filesystem::remove_all(outside);
+#endif
 }
 
 // A server task's lines for console.log are gathered: none is lost, they
@@ -160,6 +166,9 @@ TEST_F(AddInTest, OverlongTextIsCutNotOverrun) {
 // gathered: they still arrive whole and in order, the last one while the
 // task goes on without logging, and console.log has each at once.
 TEST_F(AddInTest, MessagesToAPipeArriveInOrderWhileTheTaskIsQuiet) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the task is a forked child";
+#else
     int output[2];
     ASSERT_EQ(0, pipe(output));
     pid_t child = fork();
@@ -195,6 +204,7 @@ TEST_F(AddInTest, MessagesToAPipeArriveInOrderWhileTheTaskIsQuiet) {
     ASSERT_EQ(501u, lines.size());
     for (int n = 0; n < 500; ++n) EXPECT_EQ("message " + std::to_string(n), lines[n].substr(21));
     EXPECT_EQ("last", lines[500].substr(21));
+#endif
 }
 
 TEST_F(AddInTest, ThreadsLoggingAtOnceNeverMixLines) {
@@ -247,6 +257,9 @@ TEST_F(AddInTest, StatusLinesKeepTheirBlanks) {
 }
 
 TEST_F(AddInTest, LinesOfAProcessThatDiedAreForgottenAndRemoved) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the process that dies is a forked child";
+#else
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -265,6 +278,7 @@ TEST_F(AddInTest, LinesOfAProcessThatDiedAreForgottenAndRemoved) {
     EXPECT_EQ(fs::perms::owner_all, fs::status(DataPath(".notesrt/status")).permissions());
     EXPECT_TRUE(LiveTaskNames().empty());
     EXPECT_TRUE(fs::is_empty(DataPath(".notesrt/status")));
+#endif
 }
 
 TEST_F(AddInTest, DefaultStatusLineIsNamedAfterTheProgram) {
@@ -319,6 +333,9 @@ TEST_F(AddInTest, DayHasElapsedFirstThenOncePerDay) {
 }
 
 TEST_F(AddInTest, StopSignalMakesIdleAnswerTrue) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows asks a task to stop through its stop pipe or console events, not signals";
+#else
     StartTask("stopper");
     EXPECT_FALSE(AddInIdle());
     EXPECT_FALSE(AddInShouldTerminate());
@@ -328,13 +345,14 @@ TEST_F(AddInTest, StopSignalMakesIdleAnswerTrue) {
     NRTRequestStop(FALSE);
     raise(SIGINT);
     EXPECT_TRUE(AddInIdle());
+#endif
 }
 
 class StartUpTest : public AddInTest {
 protected:
     void TearDown() override {
-        unsetenv("NRT_INIT_FAIL");
-        unsetenv("NOTES_DATA_DIR");
+        testenv::SetEnvironment("NRT_INIT_FAIL", nullptr);
+        testenv::SetEnvironment("NOTES_DATA_DIR", nullptr);
         NRTSetDataDirectory(dataDir_.c_str());
         AddInTest::TearDown();
     }
@@ -351,12 +369,12 @@ TEST_F(StartUpTest, DataDirectoryFromSettingsFileOrEnvironment) {
     NRTGetDataDirectory(current, sizeof(current));
     EXPECT_EQ(std::filesystem::canonical(other).string(), current);
 
-    setenv("NOTES_DATA_DIR", dataDir_.c_str(), 1);
+    testenv::SetEnvironment("NOTES_DATA_DIR", dataDir_.c_str());
     EXPECT_EQ(NOERROR, NotesInitExtended(1, argv));
     NRTGetDataDirectory(current, sizeof(current));
     EXPECT_EQ(std::filesystem::canonical(dataDir_).string(), current);
 
-    setenv("NOTES_DATA_DIR", (dataDir_ + "/missing").c_str(), 1);
+    testenv::SetEnvironment("NOTES_DATA_DIR", (dataDir_ + "/missing").c_str());
     EXPECT_EQ(ERR_NOEXIST, NotesInitExtended(1, argv));
     std::string missingIni = "=" + DataPath("none.ini");
     char* withMissing[] = {program, missingIni.data(), nullptr};
@@ -381,10 +399,10 @@ TEST_F(StartUpTest, CommandLineLosesSettingsFileArguments) {
 TEST_F(StartUpTest, InjectedFailuresAndTheirTexts) {
     char program[] = "task";
     char* argv[] = {program, nullptr};
-    setenv("NRT_INIT_FAIL", "NotesInitExtended:0x8103", 1);
+    testenv::SetEnvironment("NRT_INIT_FAIL", "NotesInitExtended:0x8103");
     EXPECT_EQ(0x8103, NotesInitExtended(1, argv));
     EXPECT_EQ(NOERROR, AddInSDKInit(1, argv));
-    setenv("NRT_INIT_FAIL", "AddInSDKInit:0x0107", 1);
+    testenv::SetEnvironment("NRT_INIT_FAIL", "AddInSDKInit:0x0107");
     EXPECT_EQ(ERR_MEMORY, AddInSDKInit(1, argv));
     char text[256];
     EXPECT_EQ(0x8103, NotesSDKMAINInitError(0x8103, text, sizeof(text) - 1));

@@ -74,6 +74,35 @@ protected:
         EXPECT_EQ(NOERROR, OSMemFree(buffer));
         return text;
     }
+    // The document of a fixture file written by another build, read through
+    // the API.
+    void ReadFixture(const std::string& fixture) {
+        std::filesystem::copy_file(ZELREP_SOURCE_DIR "/tests/data/" + fixture, DataPath(fixture));
+        DBHANDLE db = OpenDb(fixture.c_str());
+        DHANDLE table = NULLHANDLE;
+        TIMEDATE wildcard{{0xFFFFFFFF, 0xFFFFFFFF}}, until{};
+        ASSERT_EQ(NOERROR, NSFDbGetModifiedNoteTable(db, NOTE_CLASS_DOCUMENT, wildcard, &until, &table));
+        DWORD id = 0;
+        ASSERT_TRUE(IDScan(table, TRUE, &id));
+        IDDestroyTable(table);
+        NOTEHANDLE note = OpenNote(db, id);
+
+        EXPECT_EQ("Person", Text(note, "Form"));
+        ASSERT_EQ(2, NSFItemGetTextListEntries(note, "FullName"));
+        EXPECT_EQ("CN=Jane Doe/O=Acme", Entry(note, "FullName", 0));
+        EXPECT_EQ("Jane Doe", Entry(note, "FullName", 1));
+        NUMBER number = 0;
+        ASSERT_TRUE(NSFItemGetNumber(note, "Salary", &number));
+        EXPECT_EQ(1250.5, number);
+        char joined[64];
+        NSFItemConvertToText(note, "Extensions", joined, sizeof joined, ',');
+        EXPECT_STREQ("10,20", joined);
+        TIMEDATE time{};
+        ASSERT_TRUE(NSFItemGetTime(note, "Hired", &time));
+        EXPECT_TRUE(Same(Moment(2458544, 3240000), time));
+        ASSERT_TRUE(NSFItemGetTime(note, "Shifts", &time));
+        EXPECT_TRUE(Same(Moment(2461046, 2880000), time));
+    }
 
     DBHANDLE db_ = NULLHANDLE;
 };
@@ -158,32 +187,20 @@ TEST_F(ItemTest, ValuesAreStoredLittleEndian) {
     EXPECT_EQ(std::string("\2\0\2\0\1\0abc", 9), StoredBytes(DataPath("test.nsf"), "Names"));
 }
 
+// Database files written by other builds: tests/data/byteorder.nsf on Linux
+// x86-64, tests/data/windows.nsf by the 32-bit Windows build under wine,
+// with the same document, made by
+//   nsfdb.exe --data D create windows.nsf
+//   echo '{"items": {"Form": "Person", "FullName": ["CN=Jane Doe/O=Acme", "Jane Doe"],
+//          "Salary": 1250.5, "Extensions": {"numbers": [10, 20]},
+//          "Hired": {"time": [3240000, 2458544]},
+//          "Shifts": {"times": [[2880000, 2461046], [5760000, 2461046]]}}}' |
+//       nsfdb.exe --data D put windows.nsf -
 TEST_F(ItemTest, FileWrittenByAnotherBuildReadsTheSame) {
-    std::filesystem::copy_file(ZELREP_SOURCE_DIR "/tests/data/byteorder.nsf", DataPath("byteorder.nsf"));
-    DBHANDLE db = OpenDb("byteorder.nsf");
-    DHANDLE table = NULLHANDLE;
-    TIMEDATE wildcard{{0xFFFFFFFF, 0xFFFFFFFF}}, until{};
-    ASSERT_EQ(NOERROR, NSFDbGetModifiedNoteTable(db, NOTE_CLASS_DOCUMENT, wildcard, &until, &table));
-    DWORD id = 0;
-    ASSERT_TRUE(IDScan(table, TRUE, &id));
-    IDDestroyTable(table);
-    NOTEHANDLE note = OpenNote(db, id);
-
-    EXPECT_EQ("Person", Text(note, "Form"));
-    ASSERT_EQ(2, NSFItemGetTextListEntries(note, "FullName"));
-    EXPECT_EQ("CN=Jane Doe/O=Acme", Entry(note, "FullName", 0));
-    EXPECT_EQ("Jane Doe", Entry(note, "FullName", 1));
-    NUMBER number = 0;
-    ASSERT_TRUE(NSFItemGetNumber(note, "Salary", &number));
-    EXPECT_EQ(1250.5, number);
-    char joined[64];
-    NSFItemConvertToText(note, "Extensions", joined, sizeof joined, ',');
-    EXPECT_STREQ("10,20", joined);
-    TIMEDATE time{};
-    ASSERT_TRUE(NSFItemGetTime(note, "Hired", &time));
-    EXPECT_TRUE(Same(Moment(2458544, 3240000), time));
-    ASSERT_TRUE(NSFItemGetTime(note, "Shifts", &time));
-    EXPECT_TRUE(Same(Moment(2461046, 2880000), time));
+    for (const char* fixture : {"byteorder.nsf", "windows.nsf"}) {
+        SCOPED_TRACE(fixture);
+        ReadFixture(fixture);
+    }
 }
 
 TEST_F(ItemTest, ConvertItemToTextAcceptsOnlyText) {

@@ -4,10 +4,12 @@
 // SIGKILL, readers during updates, clean termination).
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -352,6 +354,9 @@ TEST_F(StatsTest, StatToTextCutsToTheBuffers) {
 }
 
 TEST_F(StatsTest, AFailedPublicationKeepsWhatOthersSee) {
+#ifdef _WIN32
+    GTEST_SKIP() << "moves the directory of statistics back while this process holds its file there, which Windows refuses";
+#else
     ASSERT_EQ(NOERROR, SetLong("Kept", 1));
     // A directory where this process's file of statistics should be.
     std::filesystem::rename(DataPath(".notesrt/stats"), DataPath("stats.saved"));
@@ -367,9 +372,13 @@ TEST_F(StatsTest, AFailedPublicationKeepsWhatOthersSee) {
     EXPECT_EQ(std::vector<std::string>{"ZELREP.Kept = 1"}, Lines());
     ASSERT_EQ(NOERROR, SetLong("Other", 4));
     EXPECT_EQ((std::vector<std::string>{"ZELREP.Kept = 1", "ZELREP.Other = 4"}), Lines());
+#endif
 }
 
 TEST_F(StatsTest, FilesAreTheOwnersOnlyAndGoWithTheTask) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows files have no owner-only mode bits to check";
+#endif
     char* argv[] = {const_cast<char*>("zelrep"), nullptr};
     ASSERT_EQ(NOERROR, AddInSDKInit(1, argv));
     ASSERT_EQ(NOERROR, SetLong("Passes", 1));
@@ -378,7 +387,7 @@ TEST_F(StatsTest, FilesAreTheOwnersOnlyAndGoWithTheTask) {
     EXPECT_EQ(0700u, info.st_mode & 0777);
     std::filesystem::directory_iterator files(DataPath(".notesrt/stats"));
     ASSERT_NE(std::filesystem::directory_iterator(), files);
-    ASSERT_EQ(0, stat(files->path().c_str(), &info));
+    ASSERT_EQ(0, stat(files->path().string().c_str(), &info));
     EXPECT_EQ(0600u, info.st_mode & 0777);
     AddInSDKTerm(NOERROR);
     EXPECT_TRUE(List().empty());
@@ -386,9 +395,14 @@ TEST_F(StatsTest, FilesAreTheOwnersOnlyAndGoWithTheTask) {
 }
 
 // Statistics of other processes: a forked child sets what it is given,
-// reports through a pipe and waits to be killed.
+// reports through a pipe and waits to be killed. Windows has no fork.
 class StatsProcessTest : public StatsTest {
 protected:
+#ifdef _WIN32
+    void SetUp() override { GTEST_SKIP() << "the other processes are forked children"; }
+    pid_t StartChild(const std::function<void()>&, const std::function<void()>& = {}) { return 0; }
+    void Kill(pid_t) {}
+#else
     void TearDown() override {
         for (pid_t child : children_) Kill(child);
         StatsTest::TearDown();
@@ -422,6 +436,7 @@ protected:
     }
 
     std::vector<pid_t> children_;
+#endif
 };
 
 TEST_F(StatsProcessTest, StatisticsOfAChildVanishWhenItIsKilled) {

@@ -1,9 +1,10 @@
 // valueorder_test.cpp - item values in the byte order of database files:
 // each layout stored has its documented little-endian bytes whatever the
 // host, the swap reaches every multi-byte field and undoes itself, a value
-// cut short is left alone, and a database file written by another build
-// (tests/data/byteorder.nsf, written on Linux x86-64) decodes to the
-// values it was given.
+// cut short is left alone, and the database files written by other builds
+// (tests/data/byteorder.nsf on Linux x86-64, tests/data/windows.nsf by the
+// 32-bit Windows build, see nsfnote_test.cpp) decode to the values they
+// were given.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -128,13 +129,13 @@ TEST(StoredOrderTest, ValueCutShortIsLeftAlone) {
     }
 }
 
-// The fixture file's items, read with SQLite itself (the file is opened
+// A fixture file's items, read with SQLite itself (the file is opened
 // immutable, so nothing is written beside it), in host order.
 class FixtureFileTest : public ::testing::Test {
 protected:
-    std::map<std::string, std::pair<WORD, std::string>> ReadItems() {
+    std::map<std::string, std::pair<WORD, std::string>> ReadItems(const std::string& fixture) {
         std::map<std::string, std::pair<WORD, std::string>> items;
-        std::string uri = std::string("file:") + ZELREP_SOURCE_DIR "/tests/data/byteorder.nsf?immutable=1";
+        std::string uri = std::string("file:") + ZELREP_SOURCE_DIR "/tests/data/" + fixture + "?immutable=1";
         sqlite3* db = nullptr;
         int opened = sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
         EXPECT_EQ(SQLITE_OK, opened) << sqlite3_errmsg(db);
@@ -156,12 +157,15 @@ protected:
 };
 
 TEST_F(FixtureFileTest, ValuesWrittenByAnotherBuildDecodeTheSame) {
-    auto items = ReadItems();
-    using Item = std::pair<WORD, std::string>;
-    EXPECT_EQ(Item(TYPE_TEXT, "Person"), items["Form"]);
-    EXPECT_EQ(Item(TYPE_TEXT_LIST, HostTextList({"CN=Jane Doe/O=Acme", "Jane Doe"})), items["FullName"]);
-    EXPECT_EQ(Item(TYPE_NUMBER, Host<NUMBER>(1250.5)), items["Salary"]);
-    EXPECT_EQ(Item(TYPE_NUMBER_RANGE, HostRange<NUMBER>({10, 20})), items["Extensions"]);
-    EXPECT_EQ(Item(TYPE_TIME, Host(kHired)), items["Hired"]);
-    EXPECT_EQ(Item(TYPE_TIME_RANGE, HostRange<TIMEDATE>({kShiftStart, kShiftEnd})), items["Shifts"]);
+    for (const char* fixture : {"byteorder.nsf", "windows.nsf"}) {
+        SCOPED_TRACE(fixture);
+        auto items = ReadItems(fixture);
+        using Item = std::pair<WORD, std::string>;
+        EXPECT_EQ(Item(TYPE_TEXT, "Person"), items["Form"]);
+        EXPECT_EQ(Item(TYPE_TEXT_LIST, HostTextList({"CN=Jane Doe/O=Acme", "Jane Doe"})), items["FullName"]);
+        EXPECT_EQ(Item(TYPE_NUMBER, Host<NUMBER>(1250.5)), items["Salary"]);
+        EXPECT_EQ(Item(TYPE_NUMBER_RANGE, HostRange<NUMBER>({10, 20})), items["Extensions"]);
+        EXPECT_EQ(Item(TYPE_TIME, Host(kHired)), items["Hired"]);
+        EXPECT_EQ(Item(TYPE_TIME_RANGE, HostRange<TIMEDATE>({kShiftStart, kShiftEnd})), items["Shifts"]);
+    }
 }

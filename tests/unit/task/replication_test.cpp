@@ -4,10 +4,12 @@
 // the item change tests and processed stamp; and what ends a pass early:
 // a failed read, a full disk, a power cut under a concurrent writer, a
 // replaced input database, a damaged one.
-#include <signal.h>
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <filesystem>
@@ -467,6 +469,9 @@ TEST_F(ReplicationTest, FullDiskLosesNothingOnceSpaceReturns) {
 // reboot the task starts again, and its passes publish every change the
 // directory still holds.
 TEST_F(ReplicationTest, PowerCutAtAnyMomentOfAPassUnderAConcurrentWriterLosesNoChange) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the concurrent writer is a forked child";
+#else
     NRTFaultKeepUnsynced(TRUE);
     std::vector<UNIVERSALNOTEID> people;
     for (int i = 0; i < 30; ++i) people.push_back(PutPerson(("Base " + std::to_string(i)).c_str()));
@@ -506,6 +511,7 @@ TEST_F(ReplicationTest, PowerCutAtAnyMomentOfAPassUnderAConcurrentWriterLosesNoC
         for (int pass = 0; pass < 3; ++pass) Run(1);
         EXPECT_EQ(0, Unpublished()) << "round " << round;
     }
+#endif
 }
 
 // The input database is replaced by another whose changes are older than

@@ -1,4 +1,4 @@
-// control.cpp - the console's control socket (see control.h).
+// control_posix.cpp - the console's control socket (see control.h).
 //
 // The socket's address is its name relative to DATA/.nserver, reached by
 // changing into that directory for the bind or connect: so a data
@@ -146,6 +146,25 @@ int ControlSocket::Accept() {
     close(fd);
     return -1;
 }
+
+bool SendToCaller(int fd, std::string* output) {
+    while (!output->empty()) {
+        ssize_t n = send(fd, output->data(), output->size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+        if (n <= 0) return false;
+        output->erase(0, size_t(n));
+    }
+    return true;
+}
+
+long ReadFromCaller(int fd, char* buffer, size_t size) {
+    ssize_t n = read(fd, buffer, size);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return -1;
+    return n < 0 ? 0 : long(n);
+}
+
+void CloseCaller(int fd) { close(fd); }
 
 int ConnectToConsole(const std::string& dataDir, std::string* error) {
     int fd = NewSocket();
