@@ -120,6 +120,8 @@ void AppendToConsoleLog(ConsoleLogFile* log, const std::string& lines) {
 // gets each line no later than standard output does.
 class ConsoleWriter {
 public:
+    ConsoleWriter() { AtFork(LockForFork, UnlockInParent, UnlockInChild); }
+
     // Writes block to standard output and console.log, at once or, with
     // gather, within kGatherDelay. Blocks keep their order in each, and their
     // order with what the program printed itself: whatever stdio holds at a
@@ -162,15 +164,18 @@ public:
     }
 
     // At exit: what is gathered goes out (before what stdio still holds,
-    // which exit writes after), and the flusher ends.
+    // which exit writes after), and the flusher ends. A forked child has no
+    // flusher to wake: its copy of the condition still counts the parent's
+    // waiting flusher, and a notify there can wait for it for ever.
     void Stop() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stopping_ = true;
             WriteGatheredLocked();
         }
+        if (startedIn_ != ProcessId()) return;
         wake_.notify_one();
-        if (flusher_.joinable() && startedIn_ == ProcessId()) flusher_.join();
+        if (flusher_.joinable()) flusher_.join();
     }
 
 private:
@@ -216,6 +221,11 @@ private:
     }
 
     static void StopAtExit();
+    // Fork: the child gets the writer whole, without the parent's gathered
+    // lines, which the parent writes.
+    static void LockForFork();
+    static void UnlockInParent();
+    static void UnlockInChild();
 
     std::mutex mutex_;
     std::condition_variable wake_;
@@ -238,6 +248,14 @@ ConsoleWriter& Console() {
 }
 
 void ConsoleWriter::StopAtExit() { Console().Stop(); }
+void ConsoleWriter::LockForFork() { Console().mutex_.lock(); }
+void ConsoleWriter::UnlockInParent() { Console().mutex_.unlock(); }
+void ConsoleWriter::UnlockInChild() {
+    ConsoleWriter& writer = Console();
+    writer.forStdout_.clear();
+    writer.forLog_.clear();
+    writer.mutex_.unlock();
+}
 
 // Newlines (and carriage returns) at both ends are dropped.
 std::string TrimNewlines(const std::string& text) {

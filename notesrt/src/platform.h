@@ -53,6 +53,10 @@ void YieldToOthers();
 // it. A descriptor to write to, or -1.
 int TakeReadyDescriptor();
 
+// Runs prepare in the thread that forks, before the fork, and then parent
+// and child on either side of it, so that a lock other threads may hold
+// is whole in the child. Nothing on Windows, which does not fork.
+void AtFork(void (*prepare)(), void (*parent)(), void (*child)());
 // Starts a thread that none of the process's signals interrupt.
 std::thread StartQuietThread(std::function<void()> body);
 bool StdoutIsPipe();

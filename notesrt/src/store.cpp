@@ -182,12 +182,18 @@ void CreateLogFiles(const std::string& path) {
 
 // The process's one thread that commits groups whose writer is busy
 // elsewhere. Started with the first group; it and its set live as long as
-// the process, so that no exit path destroys them under the thread.
+// the process, so that no exit path destroys them under the thread. A fork
+// waits for the thread's turn to end, so that a forked child finds no lock
+// taken by it (the child has no such thread).
 class GroupFlusher {
 public:
     static GroupFlusher& Instance() {
         static GroupFlusher* flusher = new GroupFlusher;
         return *flusher;
+    }
+    GroupFlusher() {
+        AtFork([] { Instance().mutex_.lock(); }, [] { Instance().mutex_.unlock(); },
+               [] { Instance().mutex_.unlock(); });
     }
     void Add(Store* store) {
         std::lock_guard<std::mutex> lock(mutex_);

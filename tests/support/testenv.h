@@ -15,6 +15,7 @@
 #include <random>
 #ifndef _WIN32
 #include <grp.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -99,6 +100,18 @@ inline int AsOtherUser(const std::function<int()>& body, gid_t gid = kOtherGroup
     int status = 0;
     waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Waits up to seconds for child to end; a child still running then is
+// killed and reaped, and the answer is false.
+inline bool WaitOrKill(pid_t child, int* status, int seconds) {
+    for (int tenths = 0; tenths < seconds * 10; ++tenths) {
+        if (waitpid(child, status, WNOHANG) == child) return true;
+        usleep(100000);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, status, 0);
+    return false;
 }
 
 #define SKIP_UNLESS_ROOT()                                                              \

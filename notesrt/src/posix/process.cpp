@@ -6,6 +6,7 @@
 // kernel only while its socket is open: a process that died (even by
 // SIGKILL) leaves nothing behind.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <stdio_ext.h>
@@ -130,6 +131,8 @@ int TakeReadyDescriptor() {
     if (*end != '\0' || fd < 3 || fcntl(int(fd), F_SETFD, FD_CLOEXEC) != 0) return -1;
     return int(fd);
 }
+
+void AtFork(void (*prepare)(), void (*parent)(), void (*child)()) { pthread_atfork(prepare, parent, child); }
 
 std::thread StartQuietThread(std::function<void()> body) {
     sigset_t all, previous;

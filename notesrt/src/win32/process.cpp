@@ -115,6 +115,8 @@ int TakeReadyDescriptor() {
     return handle == nullptr ? -1 : _open_osfhandle(intptr_t(handle), _O_WRONLY | _O_BINARY);
 }
 
+void AtFork(void (*)(), void (*)(), void (*)()) {}
+
 std::thread StartQuietThread(std::function<void()> body) {
     try {
         return std::thread(std::move(body));
