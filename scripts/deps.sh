@@ -67,19 +67,42 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
+
+# A mirror that is being synced answers some index files with the wrong
+# size, and apt-get update then fails as a whole; it leaves apt with the
+# indexes it did get. Without the security suite's i386 index, the amd64 and
+# i386 candidates of a library can differ in version, which multiarch
+# refuses; the release's own versions (-t CODENAME) then fit together. An
+# install that still fails is tried again a few times, a minute or more
+# apart.
+codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+update_and_install() {
+  local attempt
+  for attempt in 1 2 3 4; do
+    apt_quiet update || echo "apt-get update failed (attempt $attempt of 4)" >&2
+    if [ $# -eq 0 ] || apt_quiet install "$@"; then return 0; fi
+    if [ -n "$codename" ] && apt_quiet install -t "$codename" "$@"; then
+      echo "installed with $codename's own versions"
+      return 0
+    fi
+    [ "$attempt" -lt 4 ] && sleep $((30 * attempt))
+  done
+  echo "could not install: $*" >&2
+  return 1
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
-  if $need_update; then apt_quiet update; fi
+  if $need_update; then update_and_install; fi
   exit 0
 fi
 
 as_root "missing packages: ${missing[*]}"
 echo "installing: ${missing[*]}"
-if $need_update; then apt_quiet update; fi
 # The Windows tools come without their recommendations (fonts, desktop
 # integration), which the headless build and tests do not use.
 options=(-y)
 if $windows; then options+=(--no-install-recommends); fi
-apt_quiet install "${options[@]}" "${missing[@]}" 2>/dev/null || {
-  apt_quiet update
-  apt_quiet install "${options[@]}" "${missing[@]}"
-}
+if ! $need_update && apt_quiet install "${options[@]}" "${missing[@]}" 2>/dev/null; then
+  exit 0
+fi
+update_and_install "${options[@]}" "${missing[@]}"

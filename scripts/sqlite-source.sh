@@ -20,7 +20,7 @@ rm -rf "$dir"
 mkdir -p "$dir/fetch" "$dir/generate"
 dir=$(cd "$dir" && pwd)
 fetch() { (cd "$dir/fetch" && apt-get source -q "$package=$version" >/dev/null 2>&1); }
-fetch || { apt-get update -q >/dev/null && fetch; } || {
+fetch || { apt-get update -q >/dev/null 2>&1 || true; fetch; } || {
   echo "apt-get source $package=$version failed (scripts/deps.sh --windows adds the source entries)" >&2
   exit 1
 }
