@@ -182,9 +182,13 @@ mark_log() { mark=$( (wc -l <"$log") 2>/dev/null || echo 0); }
 
 # await SECONDS REGEX: waits for a console log line after the mark that
 # matches REGEX (awk syntax), keeps it in $awaited and moves the mark to it.
+# Whether nserver runs is asked before the log is read: a line it wrote
+# just before it ended is then still found.
 await() {
-    local deadline=$((SECONDS + $1)) found
+    local deadline=$((SECONDS + $1)) found running
     while :; do
+        running=true
+        server_running || running=false
         found=$(pattern=$2 awk -v from="$mark" \
             'NR > from && $0 ~ ENVIRON["pattern"] { print NR "\t" $0; exit }' "$log" 2>/dev/null || true)
         if [ -n "$found" ]; then
@@ -192,7 +196,7 @@ await() {
             awaited=${found#*$'\t'}
             return 0
         fi
-        server_running || fail "nserver ended unexpectedly; see $log"
+        $running || fail "nserver ended unexpectedly; see $log"
         [ "$SECONDS" -lt "$deadline" ] || fail "no console line matching '$2' within $1 s; see $log"
         sleep 0.2
     done
